@@ -1,0 +1,116 @@
+// The one native function type. Every public function, every method and every inner
+// handler of the module is an instance of it, described by a row of data: a name, a
+// definition line and a signature (parameters, calling form, body).
+#pragma once
+
+#include <initializer_list>
+
+#include "constants.hpp"
+#include "ref.hpp"
+
+namespace kestrova {
+
+class Call;
+
+// A body performs the function's statements. `arguments` holds one object per
+// parameter, in parameter order. Failures are signalled with PythonError.
+using Body = void (*)(Call& call, PyObject* const* arguments);
+
+// How a function takes its arguments; each form has its own argument errors.
+enum class CallForm {
+    parameters,   // every parameter required, by position or by keyword
+    no_arguments, // nothing at all
+    one_argument, // exactly one positional argument, no keywords
+};
+
+constexpr int max_parameters = 8;
+
+// What functions of one kind share.
+struct Signature {
+    CallForm form;
+    Body body;
+    const char* parameters[max_parameters]; // in order; unused entries are null
+    const char* free_variables[3];          // names the function closes over, sorted
+};
+
+// One function: its bare name, definition line and signature, and the row of the
+// owning table that its body reads (or null).
+struct FunctionDef {
+    const char* name;
+    int line;
+    const Signature* signature;
+    const void* row;
+};
+
+struct Function {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    const char* bare_name;
+    int line;
+    int parameter_count;
+    const Signature* signature;
+    const void* row;
+    PyObject* name;
+    PyObject* qualname;
+    PyObject* code;
+    PyObject* parameter_names; // tuple of interned names, in parameter order
+    PyObject* globals;  // the module namespace
+    PyObject* builtins; // the builtins' namespace, fixed when the function is made
+    PyObject* closure;  // tuple of cells, or null
+    PyObject* inner;    // the function each call makes (a prototype without closure), or null
+    PyObject* dict;
+    PyObject* weakrefs;
+};
+
+// Creates the type once per process.
+void ready_function_type();
+
+// Makes a function object for `def`, named `qualname` within the module, whose names
+// resolve in `globals`. `inner`, if given, is the prototype of the function that each
+// call of this one makes (see Call::make_inner).
+Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
+                  PyObject* inner = nullptr);
+
+// The context of one call: the function, the statement reached, and the lookups and
+// closures a body needs.
+class Call {
+public:
+    explicit Call(Function* function) : function_(function), k(constants()) {}
+
+    // Marks the statement about to run; a failure reports this line.
+    void at(int line) { line_ = line; }
+    int line() const { return line_; }
+
+    template <class Row> const Row& row() const
+    {
+        return *static_cast<const Row*>(function_->row);
+    }
+
+    PyObject* globals() const { return function_->globals; }
+
+    // A name the body does not define: the module namespace, then the builtins.
+    Ref global(PyObject* name) const;
+
+    // `global.name` for a module-level name.
+    Ref global_attr(PyObject* global, PyObject* name) const;
+
+    // The current content of the i-th variable this function closes over.
+    Ref free_variable(int index) const;
+
+    // A new function from this function's inner prototype, closing over `captured`
+    // (in the prototype's free-variable order).
+    Ref make_inner(std::initializer_list<PyObject*> captured) const;
+
+private:
+    Function* function_;
+    int line_ = 0;
+
+public:
+    const Constants& k;
+};
+
+// Adds a traceback entry "function_name" at `line` of the module source to the
+// exception being raised.
+void add_traceback_entry(const char* function_name, int line, PyObject* globals);
+
+} // namespace kestrova

@@ -1,0 +1,13 @@
+// The public names of the module, in the order the load binds them.
+#pragma once
+
+#include <cstddef>
+
+#include "loader.hpp"
+
+namespace kestrova {
+
+extern const PublicName* const public_names[];
+extern const std::size_t public_name_count;
+
+} // namespace kestrova

@@ -1,0 +1,66 @@
+// One small helper per kind of step a body takes, each signalling failure with
+// PythonError, so that every statement of a body is a line or two of C++.
+//
+// Bodies evaluate in the interpreter's order (the callable or method first, then the
+// arguments left to right), one named local per step: C++ does not order the
+// evaluation of a call's arguments.
+#pragma once
+
+#include <initializer_list>
+
+#include "ref.hpp"
+
+namespace kestrova {
+
+// `object.name`. On an exact module object the name is read from the module's namespace
+// directly, which gives the generic lookup's result for every name this module reads
+// (none of them is an attribute of the module type itself); a missing name falls back to
+// the generic lookup, which also runs a module-level __getattr__.
+Ref attr(PyObject* object, PyObject* name);
+
+// `object.name = value`.
+void set_attr(PyObject* object, PyObject* name, PyObject* value);
+
+// `object.name`, or an empty Ref where the object has no such attribute.
+Ref optional_attr(PyObject* object, PyObject* name);
+
+// `callable(*arguments)`, or with keywords: the last len(keyword_names) arguments are
+// passed by the names in `keyword_names` (a tuple).
+Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments,
+           PyObject* keyword_names = nullptr);
+
+// `object.name`, looked up for a call: like the interpreter, it keeps a plain method
+// unbound (no bound-method object) and passes the object as the first argument. The
+// object must outlive the Method.
+class Method {
+public:
+    Method(PyObject* object, PyObject* name);
+    Ref operator()(std::initializer_list<PyObject*> arguments = {},
+                   PyObject* keyword_names = nullptr) const;
+
+private:
+    Ref callable_;
+    PyObject* self_ = nullptr; // set when callable_ is unbound
+};
+
+// `a + b`, `a - b`, `a | b`.
+Ref add(PyObject* a, PyObject* b);
+Ref subtract(PyObject* a, PyObject* b);
+Ref bitwise_or(PyObject* a, PyObject* b);
+
+// `if a == b:`: the comparison's result, then its truth.
+bool equals(PyObject* a, PyObject* b);
+
+// `(a, b)`.
+Ref pair(PyObject* a, PyObject* b);
+
+// `import name` (absolute): the top-level package, or with a from-list the module itself.
+// The importer's globals are `globals`; its locals an empty dictionary.
+Ref import_module(PyObject* name, PyObject* globals, PyObject* from_list);
+
+// `print(text)` with the builtins' own print, fetched at its first use and kept for the
+// life of the process, so that neither a module attribute nor a later replacement of
+// builtins.print changes it.
+void print(PyObject* text);
+
+} // namespace kestrova

@@ -1,0 +1,114 @@
+// showImage, icon and garis: single calls that keep no state.
+
+#include "../module/statements.hpp"
+#include "widgets.hpp"
+
+namespace kestrova::widgets {
+namespace {
+
+using K = Constants;
+
+void show_image(Call& call, PyObject* const* arguments)
+{
+    const Constants& k = call.k;
+    PyObject* url = arguments[0];
+    PyObject* parent = arguments[1];
+    PyObject* pos = arguments[2];
+
+    // png = wx.Image(urlfileimage, wx.BITMAP_TYPE_ANY).ConvertToBitmap()
+    call.at(225);
+    Ref bitmap;
+    {
+        Ref wx = call.global(k.wx);
+        Ref image_type = attr(wx, k.Image);
+        Ref any_type = attr(wx, k.BITMAP_TYPE_ANY);
+        Ref image = invoke(image_type, {url, any_type});
+        bitmap = Method(image, k.ConvertToBitmap)();
+    } // the image goes as soon as it is converted
+
+    // wx.StaticBitmap(parent, -1, png, pos, (png.GetWidth(), png.GetHeight()))
+    call.at(226);
+    Ref static_bitmap = call.global_attr(k.wx, k.StaticBitmap);
+    Ref width = Method(bitmap, k.GetWidth)();
+    Ref height = Method(bitmap, k.GetHeight)();
+    Ref size = pair(width, height);
+    invoke(static_bitmap, {parent, k.int_minus_1, bitmap, pos, size});
+}
+
+struct IconKind {
+    Constant tipe;
+    Constant file;
+};
+
+const IconKind icon_kinds[] = {
+    {&K::int_1, &K::text_icon_main},
+    {&K::int_2, &K::text_icon_tool},
+};
+
+constexpr int icon_line = 324;
+constexpr int icon_kind_lines = 6; // the comparison and five statements per kind
+
+// ctypes.windll.shell32.SetCurrentProcessExplicitAppUserModelID(myappid)
+void set_application_id(Call& call, PyObject* ctypes)
+{
+    const Constants& k = call.k;
+    // Only Windows' ctypes has windll. Elsewhere there is no shell to tell, and the icon
+    // does not depend on it, so the call is skipped.
+    Ref windll = optional_attr(ctypes, k.windll);
+    if (!windll) {
+        return;
+    }
+    Ref shell32 = attr(windll, k.shell32);
+    Method(shell32, k.SetCurrentProcessExplicitAppUserModelID)({k.text_app_id});
+}
+
+void set_icon(Call& call, PyObject* const* arguments)
+{
+    const Constants& k = call.k;
+    PyObject* parent = arguments[0];
+    PyObject* tipe = arguments[1];
+    int line = icon_line + 1;
+    for (const IconKind& kind : icon_kinds) {
+        call.at(line);
+        if (equals(tipe, k.*kind.tipe)) {
+            // import ctypes
+            call.at(line + 1);
+            Ref ctypes = import_module(k.ctypes, call.globals(), k.empty_tuple);
+            // myappid = "mycompany.myproduct.subproduct.version" (line + 2), then the shell call
+            call.at(line + 3);
+            set_application_id(call, ctypes);
+            // ico = wx.Icon(file, wx.BITMAP_TYPE_ICO)
+            call.at(line + 4);
+            Ref wx = call.global(k.wx);
+            Ref icon_type = attr(wx, k.Icon);
+            Ref ico_type = attr(wx, k.BITMAP_TYPE_ICO);
+            Ref ico = invoke(icon_type, {k.*kind.file, ico_type});
+            // parent.SetIcon(ico)
+            call.at(line + 5);
+            Method(parent, k.SetIcon)({ico});
+            return;
+        }
+        line += icon_kind_lines;
+    }
+}
+
+void print_separator(Call& call, PyObject* const*)
+{
+    call.at(342);
+    print(call.k.text_separator);
+    call.at(343);
+    print(call.k.text_empty);
+}
+
+const Signature show_image_signature{
+    CallForm::parameters, show_image, {"urlfileimage", "parent", "pos"}, {}};
+const Signature icon_signature{CallForm::parameters, set_icon, {"parent", "tipe"}, {}};
+const Signature garis_signature{CallForm::no_arguments, print_separator, {}, {}};
+
+} // namespace
+
+const PublicFunction showImage{{"showImage", 224, make_public_function}, &show_image_signature};
+const PublicFunction icon{{"icon", icon_line, make_public_function}, &icon_signature};
+const PublicFunction garis{{"garis", 341, make_public_function}, &garis_signature};
+
+} // namespace kestrova::widgets
