@@ -1,0 +1,135 @@
+"""Shared fixtures: the module under test, the real toolkit, the recording stub toolkit,
+and fresh interpreters for everything that concerns loading the module."""
+
+import importlib.util
+import os
+import pathlib
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+TESTS = ROOT / "tests"
+STUBS = TESTS / "stubs"
+# Where the module is taken from: the build directory, unless the tests run against an
+# installed copy (KESTROVA_INSTALLED=1).
+BUILD = pathlib.Path(os.environ.get("KESTROVA_BUILD", ROOT / "build"))
+INSTALLED = os.environ.get("KESTROVA_INSTALLED") == "1"
+MODULE_PATH = [] if INSTALLED else [str(BUILD)]
+
+sys.path[:0] = MODULE_PATH + [str(TESTS)]
+os.environ.setdefault("GSETTINGS_BACKEND", "memory")  # no dconf warnings from GTK
+
+
+def run_python(code, *, stubs=True, path=(), args=(), interpreter=sys.executable, timeout=120):
+    """Runs `code` in a fresh interpreter, with the stub toolkit first on the path unless
+    `stubs` is false, and returns the completed process."""
+    entries = list(path) + ([str(STUBS)] if stubs else []) + MODULE_PATH + [str(TESTS)]
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(entries))
+    return subprocess.run([interpreter, *args, "-c", textwrap.dedent(code)], capture_output=True,
+                          text=True, env=env, timeout=timeout)
+
+
+@pytest.fixture(scope="session")
+def K():
+    import KestrovaGUI
+
+    return KestrovaGUI
+
+
+@pytest.fixture(scope="session")
+def wx_app():
+    import wx
+
+    app = wx.App(False)
+    yield app
+
+
+@pytest.fixture
+def frame(wx_app):
+    import wx
+
+    frame = wx.Frame(None, size=(900, 500))
+    frame.Show()
+    yield frame
+    frame.Destroy()
+    wx_app.ProcessPendingEvents()
+
+
+@pytest.fixture
+def panel(frame):
+    import wx
+
+    return wx.Panel(frame)
+
+
+def load_stub_toolkit():
+    """A fresh copy of the recording toolkit, loaded under another name so that it never
+    replaces the real wx of this process."""
+    spec = importlib.util.spec_from_file_location("stub_wx", STUBS / "wx" / "__init__.py")
+    stub = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(stub)
+    return stub
+
+
+@pytest.fixture
+def stub_wx(K, monkeypatch):
+    """The recording toolkit, bound as the module's wx and GenButton for one test."""
+    stub = load_stub_toolkit()
+    monkeypatch.setattr(K, "wx", stub)
+    monkeypatch.setattr(K, "GenButton", stub.GenButton)
+    return stub
+
+
+def show(value):
+    """Stable text for a logged argument: labels for stub objects, qualified names for
+    functions and bound methods."""
+    if hasattr(value, "__self__") and hasattr(value, "__func__"):
+        return "%s.%s" % (type(value.__self__).__name__, value.__func__.__name__)
+    if callable(value) and not isinstance(value, type) and hasattr(value, "__qualname__"):
+        return value.__qualname__
+    return repr(value)
+
+
+def calls(stub):
+    """The stub's log as lines such as "TextCtrl1.SetFont(Font1)" or
+    "StaticText1 = StaticText(Panel1, -1, 'Cap', pos=(15, 28))"."""
+    lines = []
+    for label, name, args, kwargs in stub.log:
+        arguments = ", ".join([show(a) for a in args] + ["%s=%s" % (k, show(v)) for k, v in kwargs.items()])
+        if label.rstrip("0123456789") == name:
+            lines.append("%s = %s(%s)" % (label, name, arguments))
+        else:
+            lines.append("%s.%s(%s)" % (label, name, arguments))
+    return lines
+
+
+def module_entries(traceback):
+    """(function name, line) of the traceback entries whose file is the module source."""
+    import traceback as tb
+
+    return [(frame.name, frame.lineno) for frame in tb.extract_tb(traceback)
+            if frame.filename == "KestrovaGUI"]
+
+
+_variants = {}
+
+
+@pytest.fixture(scope="session")
+def build_variant():
+    """Builds the module with extra Meson options into its own directory (once per
+    session) and returns that directory."""
+
+    def build(name, *options):
+        if name not in _variants:
+            directory = ROOT / "build-variants" / name
+            if not (directory / "build.ninja").exists():
+                subprocess.run(["meson", "setup", str(directory), str(ROOT), *options],
+                               check=True, capture_output=True)
+            subprocess.run(["ninja", "-C", str(directory)], check=True, capture_output=True)
+            _variants[name] = directory
+        return _variants[name]
+
+    return build

@@ -1,0 +1,1 @@
+from .. import GenButton  # noqa: F401

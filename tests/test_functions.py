@@ -1,0 +1,169 @@
+"""The native function objects: introspection, binding, argument errors, traceback
+entries and name lookup."""
+
+import builtins
+import inspect
+import types
+
+import pytest
+from conftest import module_entries
+
+FILE_MARGIN = ("self", "FileDialogStatus", "Info", "LebarForm", "PosTinggi", "TargetPanel")
+FILE_LEFT = ("self", "FileDialogStatus", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel")
+HOVER = ("self", "event")
+
+# qualified name: (parameters, definition line)
+FUNCTIONS = {
+    "FormA.__init__": (FILE_MARGIN, 68),
+    "FormFolderTIF.__init__": (FILE_LEFT, 89),
+    "FormFolderProjection.__init__": (FILE_LEFT, 110),
+    "FormFolderCSV.__init__": (FILE_LEFT, 131),
+    "FormText.__init__": (("self", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel"), 152),
+    "FormA2.__init__": (FILE_MARGIN, 161),
+    "FormC.__init__": (FILE_MARGIN, 182),
+    "FormB.__init__": (("self", "Info", "LebarForm", "PosTinggi", "TargetPanel"), 204),
+    "FormB2.__init__": (("self", "Info", "LebarForm", "PosTinggi", "TargetPanel"), 213),
+    "showImage": (("urlfileimage", "parent", "pos"), 224),
+    "tombol.btnconfig": (("self", "parent", "label", "pos", "size", "btntype", "target"), 231),
+    "tombol.OnMouseEnter0": (HOVER, 266), "tombol.OnMouseLeave0": (HOVER, 271),
+    "tombol.OnMouseEnter2": (HOVER, 276), "tombol.OnMouseLeave2": (HOVER, 281),
+    "tombol.OnMouseEnter1": (HOVER, 287), "tombol.OnMouseLeave1": (HOVER, 292),
+    "tombol.OnMouseEnter3": (HOVER, 297), "tombol.OnMouseLeave3": (HOVER, 301),
+    "tombol.OnMouseEnter4": (HOVER, 305), "tombol.OnMouseLeave4": (HOVER, 309),
+    "tombol.OnMouseEnter5": (HOVER, 313), "tombol.OnMouseLeave5": (HOVER, 316),
+    "icon": (("parent", "tipe"), 324),
+    "garis": ((), 341),
+}
+
+
+def resolve(K, qualname):
+    value = K
+    for part in qualname.split("."):
+        value = getattr(value, part)
+    return value
+
+
+@pytest.mark.parametrize("qualname", sorted(FUNCTIONS))
+def test_function_attributes(K, qualname):
+    parameters, line = FUNCTIONS[qualname]
+    function = resolve(K, qualname)
+    name = qualname.rsplit(".", 1)[-1]
+    assert (function.__name__, function.__qualname__, function.__module__) == (name, qualname, "KestrovaGUI")
+    assert function.__doc__ is None and function.__defaults__ is None and function.__kwdefaults__ is None
+    assert function.__globals__ is vars(K)
+    code = function.__code__
+    assert (code.co_filename, code.co_name, code.co_firstlineno) == ("KestrovaGUI", name, line)
+    assert code.co_argcount == len(parameters) and code.co_varnames[: len(parameters)] == parameters
+    signature = inspect.signature(function)
+    assert tuple(signature.parameters) == parameters
+    assert all(p.default is p.empty and p.kind is p.POSITIONAL_OR_KEYWORD for p in signature.parameters.values())
+
+
+def test_methods_bind_like_functions(K):
+    button = K.tombol()
+    bound = button.btnconfig
+    assert isinstance(bound, types.MethodType)
+    assert bound.__self__ is button and bound.__func__ is K.tombol.__dict__["btnconfig"]
+    assert K.tombol.btnconfig is K.tombol.__dict__["btnconfig"]
+    assert tuple(inspect.signature(bound).parameters) == FUNCTIONS["tombol.btnconfig"][0][1:]
+    assert tuple(inspect.signature(K.FormA).parameters) == FILE_MARGIN[1:]
+    assert "FormA.__init__" in repr(K.FormA.__init__)
+
+
+def test_classes(K):
+    for name in ["FormA", "FormFolderTIF", "FormFolderProjection", "FormFolderCSV", "FormText",
+                 "FormA2", "FormC", "FormB", "FormB2", "tombol"]:
+        cls = getattr(K, name)
+        assert type(cls) is type and cls.__bases__ == (object,)
+        assert (cls.__module__, cls.__qualname__, cls.__doc__) == ("KestrovaGUI", name, None)
+    methods = [n for n, v in vars(K.tombol).items() if not n.startswith("__")]
+    assert methods == ["btnconfig"] + ["OnMouse%s%d" % (kind, n) for n in (0, 2, 1, 3, 4, 5)
+                                       for kind in ("Enter", "Leave")]
+
+    class Custom(K.FormB):  # classes are open to subclassing
+        pass
+
+    assert issubclass(Custom, K.FormB)
+    assert not vars(K.tombol())
+
+
+ARGUMENT_ERRORS = [
+    ("showImage", (1,), {}, "showImage() takes exactly 3 positional arguments (1 given)"),
+    ("showImage", (1, 2, 3, 4), {}, "showImage() takes exactly 3 positional arguments (4 given)"),
+    ("showImage", (1, 2, 3, 4), {"pos": 1}, "showImage() takes exactly 3 positional arguments (4 given)"),
+    ("showImage", (1,), {"pos": 3}, "showImage() takes exactly 3 positional arguments (1 given)"),
+    ("showImage", (), {"parent": 1, "pos": 2, "urlfileimage": 3, "url": 4},
+     "showImage() got an unexpected keyword argument 'url'"),
+    ("icon", (1, 2), {"tipe": 3}, "icon() got multiple values for keyword argument 'tipe'"),
+    ("icon", (1,), {"tipe": 3, "parent": 2}, "icon() got multiple values for keyword argument 'parent'"),
+    ("icon", (), {"parent": 1, "tipe": 2, "x": 3}, "icon() got an unexpected keyword argument 'x'"),
+    ("garis", (1,), {}, "garis() takes no arguments (1 given)"),
+    ("garis", (), {"x": 1}, "garis() takes no keyword arguments"),
+    ("FormA.__init__", (None, 1, 2, 3, 4, 5), {"Info": 2}, "__init__() got multiple values for keyword argument 'Info'"),
+    ("tombol.OnMouseEnter3", (None,), {}, "OnMouseEnter3() takes exactly 2 positional arguments (1 given)"),
+]
+
+
+@pytest.mark.parametrize("qualname, args, kwargs, message", ARGUMENT_ERRORS)
+def test_argument_errors(K, qualname, args, kwargs, message):
+    function = resolve(K, qualname)
+    with pytest.raises(TypeError) as caught:
+        function(*args, **kwargs)
+    assert str(caught.value) == message
+    expected = [] if qualname == "garis" else [("KestrovaGUI." + qualname, FUNCTIONS[qualname][1])]
+    assert module_entries(caught.tb) == expected
+
+
+def test_argument_errors_through_the_class_and_the_call_slot(K):
+    with pytest.raises(TypeError, match=r"^__init__\(\) takes exactly 5 positional arguments \(2 given\)$"):
+        K.FormB(1)
+    with pytest.raises(TypeError):
+        K.tombol(1)
+    # The slot wrapper hands over the keyword dictionary as it is, non-string keys included.
+    with pytest.raises(TypeError, match=r"^icon\(\) keywords must be strings$"):
+        type(K.icon).__call__(K.icon, 1, 2, **{1: 2})
+
+
+def test_inner_handler(K, stub_wx):
+    K.FormFolderCSV("OpenFile", "Cap", 10, 20, 30, stub_wx.Panel())
+    (handler,) = [args[1] for label, name, args, kwargs in stub_wx.log if name == "Bind" and args[0] == "EVT_BUTTON"]
+    assert handler.__name__ == "filedialog"
+    assert handler.__qualname__ == "FormFolderCSV.__init__.<locals>.filedialog"
+    assert handler.__code__.co_firstlineno == 132 and handler.__code__.co_freevars == ("FileDialogStatus", "self")
+    assert "filedialog" not in vars(K)
+    for args, kwargs, message in [((), {}, "filedialog() takes exactly one argument (0 given)"),
+                                  ((1, 2), {}, "filedialog() takes exactly one argument (2 given)"),
+                                  ((1,), {"event": 1}, "filedialog() takes no keyword arguments")]:
+        with pytest.raises(TypeError) as caught:
+            handler(*args, **kwargs)
+        assert str(caught.value) == message and module_entries(caught.tb) == []
+
+
+def test_name_lookup_module_then_builtins(K, stub_wx, monkeypatch):
+    monkeypatch.delattr(K, "wx")
+    with pytest.raises(NameError, match=r"^name 'wx' is not defined$") as caught:
+        K.FormB("Cap", 10, 30, stub_wx.Panel())
+    assert module_entries(caught.tb) == [("KestrovaGUI.FormB.__init__", 205)]
+    monkeypatch.setattr(builtins, "wx", stub_wx, raising=False)
+    K.FormB("Cap", 10, 30, stub_wx.Panel())
+    assert any(name == "TextCtrl" for _, name, _, _ in stub_wx.log)
+
+
+def test_rebinding_takes_effect_at_the_next_statement(K, stub_wx, monkeypatch):
+    from conftest import load_stub_toolkit
+
+    other = load_stub_toolkit()
+
+    class SwitchingStaticText(stub_wx.StaticText):
+        def __init__(self, *args, **kwargs):
+            super().__init__(*args, **kwargs)
+            K.wx = other  # the module's next statement must see this
+
+    monkeypatch.setattr(stub_wx, "StaticText", SwitchingStaticText)
+    form = K.FormText("Cap", 10, 5, 30, stub_wx.Panel())
+    # Only the caption came from the first toolkit (its GREY is set on the caption itself).
+    assert [name for _, name, _, _ in stub_wx.log] == ["Panel", "SwitchingStaticText", "SetForegroundColour"]
+    assert type(form.entryOpenFile) is other.TextCtrl
+    monkeypatch.setattr(other, "BORDER", 7)
+    K.FormB("Cap", 10, 30, stub_wx.Panel())  # attributes are read afresh at each use
+    assert [kwargs["style"] for _, name, _, kwargs in other.log if name == "TextCtrl"] == [33554432, 7]
