@@ -1,0 +1,96 @@
+#!/usr/bin/python3
+"""Instruction counts per call, module against plain peer, against the stub toolkit.
+
+    python3 benchmarks/profile.py [--calls N] [--keep DIR] [ROW-PATTERN ...]
+
+Runs each selected row (all rows by default; a pattern selects the rows whose name contains
+it) under valgrind's callgrind, counting only the instructions of one batch of N calls for
+each implementation, and prints instructions per call and their ratio. Unlike wall-clock
+time, the counts repeat exactly from run to run and do not depend on the machine's load.
+With --keep, the callgrind files stay in DIR (one per batch, in the order printed) for
+callgrind_annotate.
+"""
+
+import argparse
+import glob
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import run  # noqa: E402  (shares the toolkit set-up and paths)
+
+
+def inner(options):
+    import rows
+    import stubwx
+
+    sys.stdout = open(os.devnull, "w")
+    impls = run.load_implementations()
+    import ctypes  # noqa: F401
+
+    toolkit = run.StubToolkit()
+    run.bind_toolkit(toolkit, *impls.values())
+    selected = [row for row in rows.ROWS
+                if not options.rows or any(p in row.name for p in options.rows)]
+    with open(options.index, "w") as index:
+        for row in selected:
+            with row.context(toolkit):
+                for name, impl in impls.items():
+                    names = row.prepare(impl, toolkit)
+                    loop = rows.compile_loop(row, names)
+                    loop(200, names)  # warm: specialise, fill free lists
+                    stubwx.measured_call(loop, options.calls, names)
+                    index.write("%s\t%s\n" % (row.name, name))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("rows", nargs="*")
+    parser.add_argument("--calls", type=int, default=1000)
+    parser.add_argument("--build", default=os.path.join(run.ROOT, "build"))
+    parser.add_argument("--keep")
+    parser.add_argument("--inner", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--index", help=argparse.SUPPRESS)
+    options = parser.parse_args()
+    if options.inner:
+        inner(options)
+        return
+
+    stub_dir = run.build_stub_toolkit(os.path.join(run.ROOT, "build-bench", "stubwx"))
+    directory = options.keep or tempfile.mkdtemp(prefix="kestrova-callgrind-")
+    os.makedirs(directory, exist_ok=True)
+    for old in glob.glob(os.path.join(directory, "callgrind.out*")):
+        os.remove(old)
+    index = os.path.join(directory, "index.tsv")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [run.STUBS, os.path.abspath(options.build), stub_dir, HERE]))
+    command = ["valgrind", "--tool=callgrind", "--collect-atstart=no",
+               "--callgrind-out-file=" + os.path.join(directory, "callgrind.out"),
+               sys.executable, os.path.abspath(__file__), "--inner", "--index", index,
+               "--calls", str(options.calls)] + options.rows
+    subprocess.run(command, env=env, check=True, stderr=subprocess.DEVNULL)
+
+    with open(index) as handle:
+        batches = [line.rstrip("\n").split("\t") for line in handle]
+    dumps = sorted(glob.glob(os.path.join(directory, "callgrind.out.*")),
+                   key=lambda path: int(path.rsplit(".", 1)[1]))
+    counts = {}
+    for (row, impl), dump in zip(batches, dumps):
+        with open(dump) as handle:
+            total = int(re.search(r"^totals:\s*(\d+)", handle.read(), re.M).group(1))
+        counts.setdefault(row, {})[impl] = total / options.calls
+    print("%-30s %12s %12s %7s" % ("entry point", "module Ir", "plain Ir", "ratio"))
+    for row, entry in counts.items():
+        print("%-30s %12.0f %12.0f %7.2f" % (row, entry["module"], entry["plain"],
+                                             entry["module"] / entry["plain"]))
+    if options.keep:
+        print("callgrind files in %s (in the order above, module then plain)" % directory)
+
+
+if __name__ == "__main__":
+    main()
