@@ -133,3 +133,27 @@ def build_variant():
         return _variants[name]
 
     return build
+
+
+@pytest.fixture(scope="session")
+def native_wx():
+    """stubwx: the near-zero-cost native stand-in for the toolkit that the benchmarks use,
+    built (once per session) with its own Meson project. Its types have no instance
+    dictionary and plain native methods, as the real toolkit's own types do."""
+    sys.path.insert(0, str(ROOT / "benchmarks"))
+    import run
+
+    directory = run.build_stub_toolkit(str(ROOT / "build-bench" / "stubwx"))
+    if directory not in sys.path:
+        sys.path.insert(0, directory)
+    import stubwx
+
+    return stubwx
+
+
+@pytest.fixture
+def bind_native_wx(K, native_wx, monkeypatch):
+    """stubwx bound as the module's wx and GenButton for one test."""
+    monkeypatch.setattr(K, "wx", native_wx)
+    monkeypatch.setattr(K, "GenButton", native_wx.GenButton)
+    return native_wx

@@ -55,12 +55,17 @@ PyObject* construct(PyObject* type, PyObject* const*, size_t, PyObject*)
     return make(reinterpret_cast<PyTypeObject*>(type));
 }
 
-PyObject* construct_new(PyTypeObject* type, PyObject*, PyObject*) { return make(type); }
+// Classes derived in Python (tests do) come here; their instances may carry more.
+PyObject* construct_new(PyTypeObject* type, PyObject*, PyObject*)
+{
+    ++calls;
+    return type->tp_alloc(type, 0);
+}
 
 void thing_dealloc(PyObject* self)
 {
     PyTypeObject* type = Py_TYPE(self);
-    PyObject_Free(self);
+    type->tp_free(self);
     Py_DECREF(type);
 }
 
@@ -185,7 +190,8 @@ PyTypeObject* make_class(const ClassRow& row)
         {0, nullptr},
     };
     PyType_Spec spec = {row.name, sizeof(Thing), 0,
-                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_BASETYPE,
+                        slots};
     auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
     if (type != nullptr) {
         type->tp_vectorcall = construct; // the class is called without an argument tuple

@@ -1,5 +1,6 @@
 #include "function.hpp"
 
+#include "caches.hpp"
 #include "statements.hpp"
 
 #include <cstring>
@@ -533,12 +534,12 @@ Ref Call::global(PyObject* name) const
         PyErr_SetString(PyExc_SystemError, "function called after it was cleared");
         throw PythonError{};
     }
-    PyObject* value = PyDict_GetItemWithError(function_->globals, name);
+    PyObject* value = caches::dict_item(function_->globals, name);
     if (value == nullptr) {
         if (PyErr_Occurred()) {
             throw PythonError{};
         }
-        value = PyDict_GetItemWithError(function_->builtins, name);
+        value = caches::dict_item(function_->builtins, name);
         if (value == nullptr) {
             if (!PyErr_Occurred()) {
                 PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);

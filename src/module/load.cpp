@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "caches.hpp"
 #include "function.hpp"
 #include "loader.hpp"
 #include "public_names.hpp"
@@ -222,6 +223,7 @@ int exec_module(PyObject* module)
             checked_status(PyDict_SetItem(modules, constants().module_name, module));
         }
         ready_function_type();
+        caches::enable();
         run_body(load);
         return 0;
     } catch (const PythonError&) {

@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "caches.hpp"
 #include "constants.hpp"
 
 namespace kestrova {
@@ -38,20 +39,74 @@ struct ArgumentStack {
     }
 };
 
+// Calls a method descriptor of a native type the way its own vectorcall does (argument
+// checks, recursion guard, then its C function), for the calling conventions that need no
+// argument conversion; null for the others, which the caller passes to the generic call.
+// `done` tells whether the call was made.
+PyObject* call_native_method(PyObject* descriptor, PyObject* self,
+                             std::initializer_list<PyObject*> arguments, bool& done)
+{
+    auto* method = reinterpret_cast<PyMethodDescrObject*>(descriptor);
+    PyMethodDef* definition = method->d_method;
+    const int convention = definition->ml_flags & (METH_VARARGS | METH_FASTCALL | METH_NOARGS |
+                                                   METH_O | METH_KEYWORDS | METH_METHOD);
+    const size_t count = arguments.size();
+    done = false;
+    if (!PyObject_TypeCheck(self, PyDescr_TYPE(descriptor)) ||
+        (convention == METH_NOARGS && count != 0) || (convention == METH_O && count != 1)) {
+        return nullptr; // the generic call raises the descriptor's own error
+    }
+    if (convention != METH_NOARGS && convention != METH_O && convention != METH_FASTCALL &&
+        convention != (METH_FASTCALL | METH_KEYWORDS)) {
+        return nullptr;
+    }
+    done = true;
+    if (Py_EnterRecursiveCall(" while calling a Python object")) {
+        return nullptr;
+    }
+    PyObject* const* argv = arguments.begin();
+    const auto n = static_cast<Py_ssize_t>(count);
+    PyObject* result;
+    switch (convention) {
+    case METH_NOARGS:
+        result = definition->ml_meth(self, nullptr);
+        break;
+    case METH_O:
+        result = definition->ml_meth(self, argv[0]);
+        break;
+    case METH_FASTCALL:
+        result = reinterpret_cast<_PyCFunctionFast>(reinterpret_cast<void (*)(void)>(
+            definition->ml_meth))(self, argv, n);
+        break;
+    default:
+        result = reinterpret_cast<_PyCFunctionFastWithKeywords>(reinterpret_cast<void (*)(void)>(
+            definition->ml_meth))(self, argv, n, nullptr);
+        break;
+    }
+    Py_LeaveRecursiveCall();
+    return _Py_CheckFunctionResult(PyThreadState_Get(), descriptor, result, nullptr);
+}
+
 } // namespace
 
 Ref attr(PyObject* object, PyObject* name)
 {
     if (Py_IS_TYPE(object, &PyModule_Type)) {
-        PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(object), name);
+        PyObject* value = caches::dict_item(PyModule_GetDict(object), name);
         if (value != nullptr) {
             return Ref::share(value);
         }
         if (PyErr_Occurred()) {
             throw PythonError{};
         }
+        return checked(PyObject_GetAttr(object, name));
     }
-    return checked(PyObject_GetAttr(object, name));
+    if (PyObject* value = caches::cached_instance_attribute(object, name)) {
+        return Ref::share(value);
+    }
+    Ref value = checked(PyObject_GetAttr(object, name));
+    caches::learn_instance_attribute(object, name, value);
+    return value;
 }
 
 void set_attr(PyObject* object, PyObject* name, PyObject* value)
@@ -80,11 +135,17 @@ Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments, PyObj
 Method::Method(PyObject* object, PyObject* name)
 {
 #if PY_VERSION_HEX < 0x030D0000
+    if (PyObject* method = caches::cached_method(object, name)) {
+        callable_ = Ref::share(method);
+        self_ = object;
+        return;
+    }
     PyObject* found = nullptr;
     const int unbound = _PyObject_GetMethod(object, name, &found);
     callable_ = checked(found);
     if (unbound) {
         self_ = object;
+        caches::learn_method(object, name, found);
     }
 #else
     callable_ = checked(PyObject_GetAttr(object, name));
@@ -93,6 +154,14 @@ Method::Method(PyObject* object, PyObject* name)
 
 Ref Method::operator()(std::initializer_list<PyObject*> arguments, PyObject* keyword_names) const
 {
+    if (self_ != nullptr && keyword_names == nullptr &&
+        Py_IS_TYPE(callable_.get(), &PyMethodDescr_Type)) {
+        bool done;
+        PyObject* result = call_native_method(callable_, self_, arguments, done);
+        if (done) {
+            return checked(result);
+        }
+    }
     return ArgumentStack(self_, arguments).call(callable_, keyword_names);
 }
 
@@ -104,6 +173,17 @@ Ref bitwise_or(PyObject* a, PyObject* b) { return checked(PyNumber_Or(a, b)); }
 
 bool equals(PyObject* a, PyObject* b)
 {
+    // Two exact ints or two exact strings: the generic comparison would call their type's
+    // own comparison, which always answers True or False for them.
+    if (Py_TYPE(a) == Py_TYPE(b) && (PyLong_CheckExact(a) || PyUnicode_CheckExact(a))) {
+        if (Py_EnterRecursiveCall(" in comparison")) {
+            throw PythonError{};
+        }
+        PyObject* result = Py_TYPE(a)->tp_richcompare(a, b, Py_EQ);
+        Py_LeaveRecursiveCall();
+        const bool equal = checked(result).get() == Py_True;
+        return equal;
+    }
     Ref result = checked(PyObject_RichCompare(a, b, Py_EQ));
     if (result.get() == Py_True) {
         return true;

@@ -1,0 +1,228 @@
+"""Lookups stay fresh behind the module's inline caches: after the caches have been warmed
+by repeated calls, any change to what a lookup would find takes effect at the next
+statement, and native methods fail exactly as when plain Python calls them."""
+
+import builtins
+import gc
+import types
+import weakref
+
+import pytest
+from conftest import module_entries
+
+WARM = 5  # calls that fill the caches before the change under test
+
+
+class Probe:
+    """A button or caption stand-in that records what is called on it."""
+
+    def __init__(self):
+        self.log = []
+
+    def SetBackgroundColour(self, colour):
+        self.log.append(colour)
+
+    def SetForegroundColour(self, colour):
+        self.log.append(colour)
+
+    def Refresh(self):
+        self.log.append("Refresh")
+
+
+def toolkit_copy(native_wx, name="wx"):
+    module = types.ModuleType(name)
+    vars(module).update({k: v for k, v in vars(native_wx).items() if not k.startswith("__")})
+    return module
+
+
+def warm_text_rows(K, panel):
+    for _ in range(WARM):
+        K.FormB("Cap", 10, 30, panel)
+
+
+# How the module's toolkit changes after warm calls, and the TextCtrl type expected next.
+def rebind_attribute(K, module, sub):
+    module.TextCtrl = sub
+
+
+def rebind_module(K, module, sub):
+    other = toolkit_copy(module, "other")
+    other.TextCtrl = sub
+    K.wx = other
+
+
+def add_non_string_key(K, module, sub):
+    vars(module)[1] = "not a name"  # lookups in this namespace may run key comparisons now
+    module.TextCtrl = sub
+
+
+@pytest.mark.parametrize("change", [rebind_attribute, rebind_module, add_non_string_key])
+def test_module_names_are_read_afresh(K, native_wx, monkeypatch, change):
+    module = toolkit_copy(native_wx)
+    monkeypatch.setattr(K, "wx", module)
+    panel = native_wx.Panel()
+    warm_text_rows(K, panel)
+
+    class TextCtrl(native_wx.TextCtrl):
+        pass
+
+    change(K, module, TextCtrl)
+    assert type(K.FormB("Cap", 10, 30, panel).entryOpenFile) is TextCtrl
+
+
+def test_removed_names_fail_after_warm_calls(K, native_wx, monkeypatch):
+    module = toolkit_copy(native_wx)
+    monkeypatch.setattr(K, "wx", module)
+    panel = native_wx.Panel()
+    warm_text_rows(K, panel)
+    del module.TextCtrl
+    with pytest.raises(AttributeError, match=r"^module 'wx' has no attribute 'TextCtrl'$") as caught:
+        K.FormB("Cap", 10, 30, panel)
+    assert module_entries(caught.tb) == [("KestrovaGUI.FormB.__init__", 206)]
+    monkeypatch.delattr(K, "wx")
+    with pytest.raises(NameError, match=r"^name 'wx' is not defined$"):
+        K.FormB("Cap", 10, 30, panel)
+    monkeypatch.setattr(builtins, "wx", native_wx, raising=False)
+    assert type(K.FormB("Cap", 10, 30, panel).entryOpenFile) is native_wx.TextCtrl
+
+
+def test_caches_keep_nothing_alive(K, native_wx, monkeypatch):
+    module = toolkit_copy(native_wx)
+    monkeypatch.setattr(K, "wx", module)
+    warm_text_rows(K, native_wx.Panel())
+    gone = weakref.ref(module)
+    K.wx = native_wx
+    del module
+    gc.collect()
+    assert gone() is None
+
+
+# How a warmed tombol changes, and the Probe expected to receive the next hover calls.
+def rebind_button(K, button, probe):
+    button.btn = probe
+
+
+def through_instance_dictionary(K, button, probe):
+    vars(button)["btn"] = probe  # the instance now keeps a real dictionary
+
+
+def class_property(K, button, probe):
+    type(button).btn = property(lambda self: probe)  # a data descriptor outranks the instance
+
+
+def class_getattribute(K, button, probe):
+    def __getattribute__(self, name):
+        return probe if name == "btn" else object.__getattribute__(self, name)
+
+    type(button).__getattribute__ = __getattribute__
+
+
+def swap_class(K, button, probe):
+    class Other(K.tombol):
+        btn = property(lambda self: probe)
+
+    button.__class__ = Other
+
+
+@pytest.mark.parametrize("change", [rebind_button, through_instance_dictionary, class_property,
+                                    class_getattribute, swap_class])
+def test_instance_attributes_are_read_afresh(K, bind_native_wx, change):
+    class Button(K.tombol):  # changes to the class stay with this test
+        pass
+
+    button = Button()
+    button.btnconfig(bind_native_wx.Panel(), "Go", (1, 2), (3, 4), 3, print)
+    for _ in range(WARM):
+        button.OnMouseEnter3(None)
+    probe = Probe()
+    change(K, button, probe)
+    button.OnMouseEnter3(None)
+    assert probe.log == [(255, 191, 0), "Refresh"]
+
+
+def test_missing_instance_attribute_after_warm_calls(K, bind_native_wx):
+    button = K.tombol()
+    button.btnconfig(bind_native_wx.Panel(), "Go", (1, 2), (3, 4), 4, print)
+    for _ in range(WARM):
+        button.OnMouseLeave4(None)
+    del button.btn
+    with pytest.raises(AttributeError, match=r"^'tombol' object has no attribute 'btn'$") as caught:
+        button.OnMouseLeave4(None)
+    assert module_entries(caught.tb) == [("KestrovaGUI.tombol.OnMouseLeave4", 310)]
+
+
+def test_native_methods_are_looked_up_afresh(K, native_wx, monkeypatch):
+    class Button(native_wx.GenButton):
+        __slots__ = ()  # no instance dictionary, like the native button itself
+
+    class Louder(native_wx.GenButton):
+        __slots__ = ()
+
+        def Refresh(self):
+            seen.append("Louder.Refresh")
+
+    seen = []
+    monkeypatch.setattr(K, "wx", native_wx)
+    monkeypatch.setattr(K, "GenButton", Button)
+    button = K.tombol()
+    button.btnconfig(native_wx.Panel(), "Go", (1, 2), (3, 4), 5, print)
+    for _ in range(WARM):
+        button.OnMouseEnter5(None)
+    Button.SetBackgroundColour = lambda self, colour: seen.append(colour)
+    button.OnMouseEnter5(None)
+    del Button.SetBackgroundColour  # back to the native method
+    button.OnMouseEnter5(None)
+    button.btn.__class__ = Louder
+    button.OnMouseEnter5(None)
+    assert seen == [(255, 120, 0), "Louder.Refresh"]
+
+
+class CaptionList(list):
+    SetForegroundColour = list.append  # a native method taking one argument
+
+
+class CaptionNoArguments(list):
+    SetForegroundColour = list.clear  # a native method taking none
+
+
+class CaptionForeign:
+    SetForegroundColour = list.append  # a native method of another type
+
+
+@pytest.mark.parametrize("caption_type", [CaptionList, CaptionNoArguments, CaptionForeign])
+def test_native_methods_behave_as_when_python_calls_them(K, native_wx, monkeypatch, caption_type):
+    module = toolkit_copy(native_wx)
+    captions = []
+
+    def StaticText(*args, **kwargs):
+        captions.append(caption_type())
+        return captions[-1]
+
+    module.StaticText = StaticText
+    monkeypatch.setattr(K, "wx", module)
+    try:
+        expected = caption_type().SetForegroundColour("GREY")
+    except TypeError as error:
+        expected = error
+    for _ in range(WARM):
+        if isinstance(expected, TypeError):
+            with pytest.raises(TypeError) as caught:
+                K.FormB("Cap", 10, 30, native_wx.Panel())
+            assert str(caught.value) == str(expected)
+            assert module_entries(caught.tb) == [("KestrovaGUI.FormB.__init__", 210)]
+        else:
+            K.FormB("Cap", 10, 30, native_wx.Panel())
+            assert captions[-1] == ["GREY"]
+
+
+def test_equality_of_int_subclasses_is_their_own(K, stub_wx):
+    class AlwaysEqual(int):
+        def __eq__(self, other):
+            return True
+
+        __hash__ = int.__hash__
+
+    button = K.tombol()
+    button.btnconfig(stub_wx.Panel(), "Go", (1, 2), (3, 4), AlwaysEqual(9), print)
+    assert [args[1].__func__.__name__ for _, name, args, _ in stub_wx.log
+            if name == "Bind" and args[0] != "EVT_BUTTON"] == ["OnMouseEnter0", "OnMouseLeave0"]
