@@ -140,6 +140,62 @@ def test_instance_attributes_are_read_afresh(K, bind_native_wx, change):
     assert probe.log == [(255, 191, 0), "Refresh"]
 
 
+# How a warmed class changes before the next btnconfig stores `btn`, and where the new
+# button is then expected to be found (given the Button class and the instance).
+def store_through_property(Button, button, stored):
+    Button.btn = property(lambda self: stored[-1], lambda self, value: stored.append(value))
+    return lambda: stored[-1]
+
+
+def store_through_setattr(Button, button, stored):
+    def __setattr__(self, name, value):
+        stored.append(value)
+        object.__setattr__(self, name, value)
+
+    Button.__setattr__ = __setattr__
+    return lambda: stored[-1] if stored[-1] is button.btn else None
+
+
+def store_into_materialised_dictionary(Button, button, stored):
+    vars(button)  # the instance keeps a real dictionary from now on
+    return lambda: vars(button)["btn"]
+
+
+@pytest.mark.parametrize("change", [store_through_property, store_through_setattr,
+                                    store_into_materialised_dictionary])
+def test_instance_attributes_are_stored_afresh(K, bind_native_wx, change):
+    class Button(K.tombol):
+        pass
+
+    panel = bind_native_wx.Panel()
+    for _ in range(WARM):
+        Button().btnconfig(panel, "Go", (1, 2), (3, 4), 3, print)
+    button, stored = Button(), []
+    found = change(Button, button, stored)
+    button.btnconfig(panel, "Go", (1, 2), (3, 4), 3, print)
+    assert type(found()) is bind_native_wx.GenButton
+
+
+def test_stored_attributes_keep_their_order(K, bind_native_wx):
+    class Button(K.tombol):
+        pass
+
+    panel = bind_native_wx.Panel()
+    first, later = Button(), Button()
+    first.before = 1  # `before` takes the class's first attribute slot, `btn` the second
+    for _ in range(WARM):
+        Button().btnconfig(panel, "Go", (1, 2), (3, 4), 3, print)
+    first.btnconfig(panel, "Go", (1, 2), (3, 4), 3, print)
+    first.after = 2
+    later.btnconfig(panel, "Go", (1, 2), (3, 4), 3, print)
+    del later.btn
+    later.after = 2
+    later.btnconfig(panel, "Go", (1, 2), (3, 4), 3, print)  # set again, now last
+    assert list(vars(first)) == ["before", "btn", "after"]
+    assert list(vars(later)) == ["after", "btn"]
+    assert type(first.btn) is type(later.btn) is bind_native_wx.GenButton
+
+
 def test_missing_instance_attribute_after_warm_calls(K, bind_native_wx):
     button = K.tombol()
     button.btnconfig(bind_native_wx.Panel(), "Go", (1, 2), (3, 4), 4, print)
@@ -213,6 +269,20 @@ def test_native_methods_behave_as_when_python_calls_them(K, native_wx, monkeypat
         else:
             K.FormB("Cap", 10, 30, native_wx.Panel())
             assert captions[-1] == ["GREY"]
+
+
+@pytest.mark.parametrize("status, dialogs", [("OpenFile", 1), ("Open" + "File"[:], 1), ("SaveFile", 1),
+                                            ("openfile", 0), ("OpenFile ", 0)])
+def test_status_compares_by_value(K, bind_native_wx, status, dialogs):
+    K.FormA(status, "Cap", 10, 30, bind_native_wx.Panel())
+    press = bind_native_wx.pressed_handler()
+    before = bind_native_wx.call_count()
+    if dialogs:
+        press(None)  # FileDialog, ShowModal, GetPath, SetValue, Destroy
+        assert bind_native_wx.call_count() - before == 5
+    else:
+        with pytest.raises(UnboundLocalError):
+            press(None)
 
 
 def test_equality_of_int_subclasses_is_their_own(K, stub_wx):

@@ -9,7 +9,7 @@ namespace {
 void call_on_entry(Call& call, PyObject* self, PyObject* method, PyObject* argument)
 {
     Ref entry = attr(self, call.k.entryOpenFile);
-    Method(entry, method)({argument});
+    call_method(entry, method, {argument});
 }
 
 } // namespace
@@ -61,7 +61,7 @@ void lay_out_entry(Call& call, const EntryRow& row, int first_line)
 
     // Text.SetForegroundColour("GREY")
     call.at(first_line + 5);
-    Method(caption, k.SetForegroundColour)({k.text_grey});
+    call_method(caption, k.SetForegroundColour, {k.text_grey});
 }
 
 } // namespace kestrova::forms

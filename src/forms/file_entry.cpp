@@ -61,7 +61,7 @@ void file_dialog(Call& call, PyObject* const*)
                      "dialog");
         throw PythonError{};
     }
-    Ref result = Method(dialog, k.ShowModal)();
+    Ref result = call_method(dialog, k.ShowModal);
     Ref id_ok = call.global_attr(k.wx, k.ID_OK);
     if (equals(result, id_ok)) {
         // self.entryOpenFile.SetValue(dialog.GetPath())
@@ -69,15 +69,15 @@ void file_dialog(Call& call, PyObject* const*)
         Ref self = call.free_variable(1);
         Ref entry = attr(self, k.entryOpenFile);
         Method set_value(entry, k.SetValue);
-        Ref path = Method(dialog, k.GetPath)();
+        Ref path = call_method(dialog, k.GetPath);
         set_value({path});
         call.at(line + 6);
-        Method(dialog, k.Destroy)();
+        call_method(dialog, k.Destroy);
     } else {
         // A cancelled dialog is destroyed too, so that none is left among the top-level
         // windows (where it would also keep the application's main loop alive).
         call.at(line + 7);
-        Method(dialog, k.Destroy)();
+        call_method(dialog, k.Destroy);
     }
 }
 

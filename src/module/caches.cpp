@@ -7,7 +7,8 @@ namespace kestrova::caches {
 bool enabled = false;
 DictEntry dict_entries[table_size];
 TypeEntry method_entries[table_size];
-TypeEntry attribute_entries[table_size];
+TypeEntry load_entries[table_size];
+TypeEntry store_entries[table_size];
 
 namespace {
 
@@ -58,31 +59,79 @@ Py_ssize_t shared_slot(PyTypeObject* type, PyObject* name)
     return -1;
 }
 
+// The instance values record the order in which attributes were first set: a count in the
+// byte before the values and the slots, in order, in the bytes before it.
+std::uint8_t* insertion_count(PyObject** values) { return reinterpret_cast<std::uint8_t*>(values) - 2; }
+
+void add_to_insertion_order(PyObject** values, Py_ssize_t slot)
+{
+    std::uint8_t* count = insertion_count(values);
+    const int size = *count + 1;
+    count[-size] = static_cast<std::uint8_t>(slot);
+    *count = static_cast<std::uint8_t>(size);
+}
+
 // A valid version tag of the type (one that a later change to it will reset), or 0.
 unsigned int version_of(PyTypeObject* type)
 {
     return (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0;
 }
 
-void store(TypeEntry& entry, PyObject* name, unsigned int version, PyObject* method, Py_ssize_t slot)
+void store(TypeEntry& entry, PyObject* name, unsigned int version, PyObject* method, Py_ssize_t slot,
+           int native_convention = 0)
 {
     Py_INCREF(name);
     Py_XSETREF(entry.name, name);
     entry.version = version;
     entry.method = method;
     entry.slot = slot;
+    entry.native_convention = native_convention;
 }
 
-// Checks the layout the caches read on probe objects of the running interpreter: a
-// dictionary's keys kind, and where an instance keeps an attribute.
+// Instances of `type` keep their attributes in inline values and look them up, and assign
+// them, the generic way.
+bool plain_instances(PyTypeObject* type, PyObject* name)
+{
+    const unsigned long needed = Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_HEAPTYPE;
+    return enabled && (type->tp_flags & needed) == needed &&
+           type->tp_getattro == PyObject_GenericGetAttr &&
+           type->tp_setattro == PyObject_GenericSetAttr && PyUnicode_CheckExact(name);
+}
+
+// How a method descriptor found on `type` can be called directly: its calling convention
+// when that is one its C function takes without conversion and the descriptor applies to
+// the type's instances (so that its own type check would pass); 0 otherwise.
+int native_convention(PyTypeObject* type, PyObject* method)
+{
+    if (!Py_IS_TYPE(method, &PyMethodDescr_Type) ||
+        !PyType_IsSubtype(type, PyDescr_TYPE(method))) {
+        return 0;
+    }
+    const int convention = reinterpret_cast<PyMethodDescrObject*>(method)->d_method->ml_flags &
+                           (METH_VARARGS | METH_FASTCALL | METH_NOARGS | METH_O | METH_KEYWORDS |
+                            METH_METHOD);
+    return convention == METH_O || convention == METH_NOARGS || convention == METH_FASTCALL
+               ? convention
+               : 0;
+}
+
+// Checks the layout the caches read on probe objects of the running interpreter: a module's
+// namespace, a dictionary's keys kind, and where and in which order an instance keeps its
+// attributes.
 bool layout_matches()
 {
-    Ref name = checked(PyUnicode_InternFromString("kestrova_probe"));
+    Ref module = checked(PyModule_New("kestrova_probe"));
+    if (reinterpret_cast<ModuleHead*>(module.get())->namespace_ != PyModule_GetDict(module)) {
+        return false;
+    }
+
+    Ref first = checked(PyUnicode_InternFromString("kestrova_probe_first"));
+    Ref second = checked(PyUnicode_InternFromString("kestrova_probe_second"));
     Ref sentinel = checked(PyList_New(0));
     Ref dict = checked(PyDict_New());
-    checked_status(PyDict_SetItem(dict, name, sentinel));
+    checked_status(PyDict_SetItem(dict, first, sentinel));
     if (keys_of(dict)->kind != string_keys || keys_of(dict)->entry_count != 1 ||
-        string_entries(keys_of(dict))[0].key != name.get()) {
+        string_entries(keys_of(dict))[0].key != first.get()) {
         return false;
     }
     const std::uint64_t version = reinterpret_cast<PyDictObject*>(dict.get())->ma_version_tag;
@@ -103,10 +152,15 @@ bool layout_matches()
         return false;
     }
     Ref instance = checked(PyObject_CallNoArgs(type));
-    checked_status(PyObject_SetAttr(instance, name, sentinel));
+    checked_status(PyObject_SetAttr(instance, second, Py_None)); // takes the first slot
+    checked_status(PyObject_SetAttr(instance, first, sentinel));
     PyObject** values = inline_values(instance);
-    const Py_ssize_t slot = shared_slot(probe_type, name);
-    return values != nullptr && slot >= 0 && values[slot] == sentinel.get();
+    const Py_ssize_t first_slot = shared_slot(probe_type, first);
+    const Py_ssize_t second_slot = shared_slot(probe_type, second);
+    return values != nullptr && first_slot >= 0 && second_slot >= 0 &&
+           values[first_slot] == sentinel.get() && values[second_slot] == Py_None &&
+           *insertion_count(values) == 2 && insertion_count(values)[-1] == second_slot &&
+           insertion_count(values)[-2] == first_slot;
 }
 
 } // namespace
@@ -130,7 +184,7 @@ PyObject* dict_item_slow(PyObject* dict, PyObject* name)
     // its keys (their __eq__), so only its answers may be replayed.
     if (value != nullptr && enabled && PyDict_CheckExact(dict) && PyUnicode_CheckExact(name) &&
         keys_of(dict)->kind == string_keys) {
-        DictEntry& entry = dict_entries[slot_of(name, reinterpret_cast<std::uintptr_t>(dict) >> 4)];
+        DictEntry& entry = dict_entries[index_of(name, reinterpret_cast<std::uintptr_t>(dict) >> 4)];
         Py_INCREF(name);
         Py_XSETREF(entry.name, name);
         entry.dict = dict;
@@ -143,22 +197,63 @@ PyObject* dict_item_slow(PyObject* dict, PyObject* name)
 void learn_instance_attribute(PyObject* object, PyObject* name, PyObject* value)
 {
     PyTypeObject* type = Py_TYPE(object);
-    const unsigned long needed = Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_HEAPTYPE;
-    if (!enabled || (type->tp_flags & needed) != needed ||
-        type->tp_getattro != PyObject_GenericGetAttr || !PyUnicode_CheckExact(name)) {
+    if (!plain_instances(type, name)) {
         return;
     }
-    // With nothing of that name on the type, the generic lookup reads the instance alone.
-    if (_PyType_Lookup(type, name) != nullptr) {
+    // With nothing of that name on the type, the generic lookup reads the instance alone;
+    // with something, remember that, so that the next lookups skip learning.
+    const bool on_type = _PyType_Lookup(type, name) != nullptr;
+    const unsigned int version = version_of(type);
+    if (version == 0) {
+        return;
+    }
+    TypeEntry& entry = load_entries[index_of(name, version)];
+    if (on_type) {
+        store(entry, name, version, nullptr, -1);
+        return;
+    }
+    PyObject** values = inline_values(object);
+    const Py_ssize_t slot = values != nullptr ? shared_slot(type, name) : -1;
+    if (slot >= 0 && values[slot] == value) {
+        store(entry, name, version, nullptr, slot);
+    }
+}
+
+bool store_instance_attribute(PyObject* object, PyObject* name, PyObject* value)
+{
+    const TypeEntry* entry = type_entry(store_entries, object, name);
+    if (entry == nullptr) {
+        return false;
+    }
+    PyObject** values = inline_values(object);
+    if (values == nullptr) {
+        return false;
+    }
+    PyObject* old = values[entry->slot];
+    Py_INCREF(value);
+    values[entry->slot] = value;
+    if (old == nullptr) {
+        add_to_insertion_order(values, entry->slot);
+    } else {
+        Py_DECREF(old);
+    }
+    return true;
+}
+
+void learn_stored_attribute(PyObject* object, PyObject* name, PyObject* value)
+{
+    PyTypeObject* type = Py_TYPE(object);
+    // With nothing of that name on the type, the generic assignment stores into the
+    // instance alone.
+    if (!plain_instances(type, name) || _PyType_Lookup(type, name) != nullptr) {
         return;
     }
     const unsigned int version = version_of(type);
     PyObject** values = inline_values(object);
     const Py_ssize_t slot = version != 0 && values != nullptr ? shared_slot(type, name) : -1;
-    if (slot < 0 || values[slot] != value) {
-        return;
+    if (slot >= 0 && values[slot] == value) {
+        store(store_entries[index_of(name, version)], name, version, nullptr, slot);
     }
-    store(attribute_entries[slot_of(name, version)], name, version, nullptr, slot);
 }
 
 void learn_method(PyObject* object, PyObject* name, PyObject* method)
@@ -173,7 +268,8 @@ void learn_method(PyObject* object, PyObject* name, PyObject* method)
     }
     const unsigned int version = version_of(type);
     if (version != 0) {
-        store(method_entries[slot_of(name, version)], name, version, method, -1);
+        store(method_entries[index_of(name, version)], name, version, method, -1,
+              native_convention(type, method));
     }
 }
 
@@ -187,6 +283,8 @@ PyObject* dict_item_slow(PyObject* dict, PyObject* name)
 }
 
 void learn_instance_attribute(PyObject*, PyObject*, PyObject*) {}
+bool store_instance_attribute(PyObject*, PyObject*, PyObject*) { return false; }
+void learn_stored_attribute(PyObject*, PyObject*, PyObject*) {}
 void learn_method(PyObject*, PyObject*, PyObject*) {}
 
 #endif

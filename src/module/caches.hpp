@@ -14,12 +14,12 @@
 // Both stamps are unique for the life of the process, so an entry whose stamp still matches
 // gives exactly the result of a fresh lookup; anything else falls back to the generic
 // lookup, which also refreshes the entry. Entries live in small direct-mapped tables keyed
-// by the name (and the dictionary), hold a reference to their name, and borrow nothing
-// that outlives the stamp they were taken with.
+// by the name (and the dictionary or type), hold a reference to their name, and borrow
+// nothing that outlives the stamp they were taken with.
 //
-// The caches rely on the object layout of one interpreter series (3.11); they are compiled
+// The caches read the object layout of one interpreter series (3.11); they are compiled
 // only for it, and the load checks the layout against the running interpreter before
-// turning them on. Elsewhere every lookup takes the generic path.
+// turning them on. Elsewhere, or when the check fails, every lookup takes the generic path.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +32,9 @@
 
 namespace kestrova::caches {
 
-// Turns the caches on if the running interpreter lays out dictionaries and instances as
-// they expect (checked on probe objects). Called by each load before the module body.
+// Turns the caches on if the running interpreter lays out modules, dictionaries and
+// instances as they expect (checked on probe objects). Called by each load before the
+// module body runs.
 void enable();
 
 #ifdef KESTROVA_INLINE_CACHES
@@ -50,23 +51,33 @@ struct DictEntry {
     PyObject* value = nullptr; // borrowed from the dictionary while the version holds
 };
 
-// A name looked up on instances of one type: the type's version tag then, and either the
-// method found on the type or the slot of the instance attribute.
+// A name looked up on instances of one type, under the type's version tag then.
 struct TypeEntry {
-    PyObject* name = nullptr; // owned
-    unsigned int version = 0; // 0: empty
-    PyObject* method = nullptr; // borrowed from the type while the version holds
-    Py_ssize_t slot = -1;       // index into an instance's inline values
+    PyObject* name = nullptr;   // owned
+    unsigned int version = 0;   // 0: empty
+    PyObject* method = nullptr; // method entries: borrowed from the type while the version holds
+    Py_ssize_t slot = -1;       // attribute entries: the slot in an instance's inline values,
+                                // or -1 for a name that the type itself defines
+    int native_convention = 0;  // method entries: METH_O, METH_NOARGS or METH_FASTCALL for a
+                                // native method that applies to the type's instances, else 0
 };
 
 extern DictEntry dict_entries[table_size];
 extern TypeEntry method_entries[table_size];
-extern TypeEntry attribute_entries[table_size];
+extern TypeEntry load_entries[table_size];  // instance attributes read
+extern TypeEntry store_entries[table_size]; // instance attributes written
 
-inline std::size_t slot_of(const void* name, std::uintptr_t key)
+inline std::size_t index_of(const void* name, std::uintptr_t key)
 {
     const auto bits = reinterpret_cast<std::uintptr_t>(name) >> 4;
     return (bits ^ (key * 0x9E3779B1u) ^ (key >> 7)) & (table_size - 1);
+}
+
+inline const TypeEntry* type_entry(const TypeEntry* table, PyObject* object, PyObject* name)
+{
+    const unsigned int version = Py_TYPE(object)->tp_version_tag;
+    const TypeEntry& entry = table[index_of(name, version)];
+    return entry.version == version && entry.name == name && version != 0 ? &entry : nullptr;
 }
 
 // An instance's inline attribute values (the interpreter's PyDictValues), or null when the
@@ -76,64 +87,107 @@ inline PyObject** inline_values(PyObject* object)
     return reinterpret_cast<PyObject***>(object)[-4];
 }
 
+// The head of a module object.
+struct ModuleHead {
+    PyObject_HEAD
+    PyObject* namespace_;
+};
+
 #endif
 
-// `dict[name]` for a module namespace, borrowed: what PyDict_GetItemWithError gives
-// (null with an error set, or null for a missing name).
-inline PyObject* dict_item(PyObject* dict, PyObject* name);
-PyObject* dict_item_slow(PyObject* dict, PyObject* name);
+// The namespace of an exact module object.
+inline PyObject* module_namespace(PyObject* module)
+{
+#ifdef KESTROVA_INLINE_CACHES
+    if (enabled) {
+        return reinterpret_cast<ModuleHead*>(module)->namespace_;
+    }
+#endif
+    return PyModule_GetDict(module);
+}
 
-inline PyObject* dict_item(PyObject* dict, PyObject* name)
+// `dict[name]` from a cache entry, borrowed, or null when no entry vouches for it.
+inline PyObject* cached_item(PyObject* dict, PyObject* name)
 {
 #ifdef KESTROVA_INLINE_CACHES
     const DictEntry& entry =
-        dict_entries[slot_of(name, reinterpret_cast<std::uintptr_t>(dict) >> 4)];
+        dict_entries[index_of(name, reinterpret_cast<std::uintptr_t>(dict) >> 4)];
     if (entry.dict == dict && entry.name == name &&
         reinterpret_cast<PyDictObject*>(dict)->ma_version_tag == entry.version) {
         return entry.value;
     }
-#endif
-    return dict_item_slow(dict, name);
-}
-
-// The instance attribute `object.name` if a cache entry knows where it is and the instance
-// has it there; null (and no error) otherwise, for the generic lookup to decide.
-inline PyObject* cached_instance_attribute(PyObject* object, PyObject* name)
-{
-#ifdef KESTROVA_INLINE_CACHES
-    const unsigned int version = Py_TYPE(object)->tp_version_tag;
-    const TypeEntry& entry = attribute_entries[slot_of(name, version)];
-    if (entry.version == version && entry.name == name && version != 0) {
-        PyObject** values = inline_values(object);
-        if (values != nullptr) {
-            return values[entry.slot]; // null when the instance lacks it
-        }
-    }
 #else
-    (void)object;
+    (void)dict;
     (void)name;
 #endif
     return nullptr;
 }
 
-// After a generic lookup of `object.name` gave `value`: remembers where instances of the
-// object's type keep that attribute, when they keep it in a slot of their inline values.
-void learn_instance_attribute(PyObject* object, PyObject* name, PyObject* value);
+// `dict[name]` as PyDict_GetItemWithError gives it (borrowed; null with an error set, or
+// null for a missing name), remembered for the next lookups where that is safe.
+PyObject* dict_item_slow(PyObject* dict, PyObject* name);
 
-// The method `name` that a method call on `object` finds on its type, unbound, if a cache
-// entry knows it; null (and no error) otherwise.
-inline PyObject* cached_method(PyObject* object, PyObject* name)
+inline PyObject* dict_item(PyObject* dict, PyObject* name)
+{
+    if (PyObject* value = cached_item(dict, name)) {
+        return value;
+    }
+    return dict_item_slow(dict, name);
+}
+
+// Whether a cache entry knows how instances of the object's type answer `object.name`.
+enum class Known { nothing, slot, type_attribute };
+
+// The instance attribute `object.name` if a cache entry knows its slot and the instance
+// has it there; otherwise null (and no error) for the generic lookup to decide, with
+// `known` telling whether learning from that lookup is worth trying.
+inline PyObject* cached_instance_attribute(PyObject* object, PyObject* name, Known& known)
 {
 #ifdef KESTROVA_INLINE_CACHES
-    const unsigned int version = Py_TYPE(object)->tp_version_tag;
-    const TypeEntry& entry = method_entries[slot_of(name, version)];
-    if (entry.version == version && entry.name == name && version != 0) {
-        return entry.method;
+    if (const TypeEntry* entry = type_entry(load_entries, object, name)) {
+        if (entry->slot < 0) {
+            known = Known::type_attribute;
+            return nullptr;
+        }
+        known = Known::slot;
+        PyObject** values = inline_values(object);
+        return values != nullptr ? values[entry->slot] : nullptr;
     }
 #else
     (void)object;
     (void)name;
 #endif
+    known = Known::nothing;
+    return nullptr;
+}
+
+// After a generic lookup of `object.name` gave `value`: remembers where instances of the
+// object's type keep that attribute (a slot of their inline values), or that the type
+// itself defines the name.
+void learn_instance_attribute(PyObject* object, PyObject* name, PyObject* value);
+
+// `object.name = value` straight into the slot a cache entry knows, as the generic
+// assignment would store it; false (nothing done) when no entry applies.
+bool store_instance_attribute(PyObject* object, PyObject* name, PyObject* value);
+
+// After a generic `object.name = value`: remembers the slot it went to.
+void learn_stored_attribute(PyObject* object, PyObject* name, PyObject* value);
+
+// The method `name` that a method call on `object` finds on its type, unbound, if a cache
+// entry knows it; null (and no error) otherwise. `native_convention` tells how to call it
+// directly (0 if not).
+inline PyObject* cached_method(PyObject* object, PyObject* name, int& native_convention)
+{
+#ifdef KESTROVA_INLINE_CACHES
+    if (const TypeEntry* entry = type_entry(method_entries, object, name)) {
+        native_convention = entry->native_convention;
+        return entry->method;
+    }
+#else
+    (void)object;
+    (void)name;
+#endif
+    native_convention = 0;
     return nullptr;
 }
 

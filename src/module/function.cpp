@@ -177,12 +177,19 @@ PyObject* invoke(Function* f, PyObject* const* positional, Py_ssize_t given,
                  PyObject* const* keywords, PyObject* const* keyword_values,
                  Py_ssize_t keyword_count)
 {
-    PyObject* bound[max_parameters];
-    if (!bind_arguments(f, positional, given, keywords, keyword_values, keyword_count, bound)) {
-        if (f->signature->form == CallForm::parameters) {
-            add_function_traceback(f, f->line);
+    // Positional arguments, one per parameter, are the bound arguments themselves, whatever
+    // the calling form; anything else goes through the binding and its errors.
+    PyObject* const* bound = positional;
+    PyObject* bound_storage[max_parameters];
+    if (keyword_count != 0 || given != f->parameter_count) {
+        if (!bind_arguments(f, positional, given, keywords, keyword_values, keyword_count,
+                            bound_storage)) {
+            if (f->signature->form == CallForm::parameters) {
+                add_function_traceback(f, f->line);
+            }
+            return nullptr;
         }
-        return nullptr;
+        bound = bound_storage;
     }
     // Bodies call into Python and may be reached from it again.
     if (Py_EnterRecursiveCall(" while calling a Python object")) {
@@ -528,7 +535,7 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
 // ---------------------------------------------------------------------------------------
 // Call
 
-Ref Call::global(PyObject* name) const
+Ref Call::global_generic(PyObject* name) const
 {
     if (function_->globals == nullptr) {
         PyErr_SetString(PyExc_SystemError, "function called after it was cleared");

@@ -5,6 +5,7 @@
 
 #include <initializer_list>
 
+#include "caches.hpp"
 #include "constants.hpp"
 #include "ref.hpp"
 
@@ -89,7 +90,15 @@ public:
     PyObject* globals() const { return function_->globals; }
 
     // A name the body does not define: the module namespace, then the builtins.
-    Ref global(PyObject* name) const;
+    Ref global(PyObject* name) const
+    {
+        if (PyObject* globals = function_->globals) {
+            if (PyObject* value = caches::cached_item(globals, name)) {
+                return Ref::share(value);
+            }
+        }
+        return global_generic(name);
+    }
 
     // `global.name` for a module-level name.
     Ref global_attr(PyObject* global, PyObject* name) const;
@@ -102,6 +111,8 @@ public:
     Ref make_inner(std::initializer_list<PyObject*> captured) const;
 
 private:
+    Ref global_generic(PyObject* name) const;
+
     Function* function_;
     int line_ = 0;
 

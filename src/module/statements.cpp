@@ -39,79 +39,64 @@ struct ArgumentStack {
     }
 };
 
-// Calls a method descriptor of a native type the way its own vectorcall does (argument
-// checks, recursion guard, then its C function), for the calling conventions that need no
-// argument conversion; null for the others, which the caller passes to the generic call.
-// `done` tells whether the call was made.
-PyObject* call_native_method(PyObject* descriptor, PyObject* self,
-                             std::initializer_list<PyObject*> arguments, bool& done)
+// Whether `count` arguments suit a native method of this calling convention.
+bool arity_fits(int convention, size_t count)
 {
-    auto* method = reinterpret_cast<PyMethodDescrObject*>(descriptor);
-    PyMethodDef* definition = method->d_method;
-    const int convention = definition->ml_flags & (METH_VARARGS | METH_FASTCALL | METH_NOARGS |
-                                                   METH_O | METH_KEYWORDS | METH_METHOD);
-    const size_t count = arguments.size();
-    done = false;
-    if (!PyObject_TypeCheck(self, PyDescr_TYPE(descriptor)) ||
-        (convention == METH_NOARGS && count != 0) || (convention == METH_O && count != 1)) {
-        return nullptr; // the generic call raises the descriptor's own error
-    }
-    if (convention != METH_NOARGS && convention != METH_O && convention != METH_FASTCALL &&
-        convention != (METH_FASTCALL | METH_KEYWORDS)) {
-        return nullptr;
-    }
-    done = true;
+    return convention == METH_FASTCALL || (convention == METH_O && count == 1) ||
+           (convention == METH_NOARGS && count == 0);
+}
+
+// Calls the C function of a native method descriptor the way the descriptor's own
+// vectorcall does once it has checked the arguments (which the caller has: the convention
+// is METH_O, METH_NOARGS or METH_FASTCALL, the arguments fit it, and the descriptor
+// applies to `self`): under the recursion guard, then the interpreter's check of the
+// result, which only acts on a function that misreports its failure.
+PyObject* call_native(PyObject* descriptor, int convention, PyObject* self,
+                      std::initializer_list<PyObject*> arguments)
+{
     if (Py_EnterRecursiveCall(" while calling a Python object")) {
         return nullptr;
     }
-    PyObject* const* argv = arguments.begin();
-    const auto n = static_cast<Py_ssize_t>(count);
+    PyMethodDef* definition = reinterpret_cast<PyMethodDescrObject*>(descriptor)->d_method;
     PyObject* result;
-    switch (convention) {
-    case METH_NOARGS:
+    if (convention == METH_O) {
+        result = definition->ml_meth(self, *arguments.begin());
+    } else if (convention == METH_NOARGS) {
         result = definition->ml_meth(self, nullptr);
-        break;
-    case METH_O:
-        result = definition->ml_meth(self, argv[0]);
-        break;
-    case METH_FASTCALL:
+    } else {
         result = reinterpret_cast<_PyCFunctionFast>(reinterpret_cast<void (*)(void)>(
-            definition->ml_meth))(self, argv, n);
-        break;
-    default:
-        result = reinterpret_cast<_PyCFunctionFastWithKeywords>(reinterpret_cast<void (*)(void)>(
-            definition->ml_meth))(self, argv, n, nullptr);
-        break;
+            definition->ml_meth))(self, arguments.begin(), static_cast<Py_ssize_t>(arguments.size()));
     }
     Py_LeaveRecursiveCall();
-    return _Py_CheckFunctionResult(PyThreadState_Get(), descriptor, result, nullptr);
+    if (result == nullptr || PyErr_Occurred() != nullptr) {
+        result = _Py_CheckFunctionResult(PyThreadState_Get(), descriptor, result, nullptr);
+    }
+    return result;
 }
 
 } // namespace
 
-Ref attr(PyObject* object, PyObject* name)
+Ref module_attr_missing(PyObject* module, PyObject* name)
 {
-    if (Py_IS_TYPE(object, &PyModule_Type)) {
-        PyObject* value = caches::dict_item(PyModule_GetDict(object), name);
-        if (value != nullptr) {
-            return Ref::share(value);
-        }
-        if (PyErr_Occurred()) {
-            throw PythonError{};
-        }
-        return checked(PyObject_GetAttr(object, name));
+    if (PyErr_Occurred()) {
+        throw PythonError{};
     }
-    if (PyObject* value = caches::cached_instance_attribute(object, name)) {
-        return Ref::share(value);
-    }
+    return checked(PyObject_GetAttr(module, name));
+}
+
+Ref attr_generic(PyObject* object, PyObject* name, caches::Known known)
+{
     Ref value = checked(PyObject_GetAttr(object, name));
-    caches::learn_instance_attribute(object, name, value);
+    if (known == caches::Known::nothing) {
+        caches::learn_instance_attribute(object, name, value);
+    }
     return value;
 }
 
-void set_attr(PyObject* object, PyObject* name, PyObject* value)
+void set_attr_generic(PyObject* object, PyObject* name, PyObject* value)
 {
     checked_status(PyObject_SetAttr(object, name, value));
+    caches::learn_stored_attribute(object, name, value);
 }
 
 Ref optional_attr(PyObject* object, PyObject* name)
@@ -135,7 +120,7 @@ Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments, PyObj
 Method::Method(PyObject* object, PyObject* name)
 {
 #if PY_VERSION_HEX < 0x030D0000
-    if (PyObject* method = caches::cached_method(object, name)) {
+    if (PyObject* method = caches::cached_method(object, name, native_convention_)) {
         callable_ = Ref::share(method);
         self_ = object;
         return;
@@ -154,15 +139,22 @@ Method::Method(PyObject* object, PyObject* name)
 
 Ref Method::operator()(std::initializer_list<PyObject*> arguments, PyObject* keyword_names) const
 {
-    if (self_ != nullptr && keyword_names == nullptr &&
-        Py_IS_TYPE(callable_.get(), &PyMethodDescr_Type)) {
-        bool done;
-        PyObject* result = call_native_method(callable_, self_, arguments, done);
-        if (done) {
-            return checked(result);
-        }
+    if (native_convention_ != 0 && keyword_names == nullptr &&
+        arity_fits(native_convention_, arguments.size())) {
+        return checked(call_native(callable_, native_convention_, self_, arguments));
     }
     return ArgumentStack(self_, arguments).call(callable_, keyword_names);
+}
+
+Ref call_method(PyObject* object, PyObject* name, std::initializer_list<PyObject*> arguments)
+{
+    int convention;
+    PyObject* method = caches::cached_method(object, name, convention);
+    if (method != nullptr && convention != 0 && arity_fits(convention, arguments.size())) {
+        Ref held = Ref::share(method); // the call may change the type that holds it
+        return checked(call_native(method, convention, object, arguments));
+    }
+    return Method(object, name)(arguments);
 }
 
 Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }
@@ -173,17 +165,28 @@ Ref bitwise_or(PyObject* a, PyObject* b) { return checked(PyNumber_Or(a, b)); }
 
 bool equals(PyObject* a, PyObject* b)
 {
-    // Two exact ints or two exact strings: the generic comparison would call their type's
-    // own comparison, which always answers True or False for them.
-    if (Py_TYPE(a) == Py_TYPE(b) && (PyLong_CheckExact(a) || PyUnicode_CheckExact(a))) {
-        if (Py_EnterRecursiveCall(" in comparison")) {
-            throw PythonError{};
+#if PY_VERSION_HEX < 0x030C0000
+    // Two exact ints or two exact strings are equal when their values are, which is all
+    // their own comparison computes (and how the interpreter's specialised `==` compares
+    // them).
+    if (PyLong_CheckExact(a) && PyLong_CheckExact(b)) {
+        const Py_ssize_t size = Py_SIZE(a);
+        if (size != Py_SIZE(b)) {
+            return false;
         }
-        PyObject* result = Py_TYPE(a)->tp_richcompare(a, b, Py_EQ);
-        Py_LeaveRecursiveCall();
-        const bool equal = checked(result).get() == Py_True;
-        return equal;
+        const digit* x = reinterpret_cast<PyLongObject*>(a)->ob_digit;
+        const digit* y = reinterpret_cast<PyLongObject*>(b)->ob_digit;
+        for (Py_ssize_t i = 0, n = size < 0 ? -size : size; i < n; ++i) {
+            if (x[i] != y[i]) {
+                return false;
+            }
+        }
+        return true;
     }
+    if (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b)) {
+        return a == b || _PyUnicode_EQ(a, b);
+    }
+#endif
     Ref result = checked(PyObject_RichCompare(a, b, Py_EQ));
     if (result.get() == Py_True) {
         return true;

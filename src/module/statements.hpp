@@ -8,6 +8,7 @@
 
 #include <initializer_list>
 
+#include "caches.hpp"
 #include "ref.hpp"
 
 namespace kestrova {
@@ -16,10 +17,33 @@ namespace kestrova {
 // directly, which gives the generic lookup's result for every name this module reads
 // (none of them is an attribute of the module type itself); a missing name falls back to
 // the generic lookup, which also runs a module-level __getattr__.
-Ref attr(PyObject* object, PyObject* name);
+Ref attr_generic(PyObject* object, PyObject* name, caches::Known known);
+Ref module_attr_missing(PyObject* module, PyObject* name);
+
+inline Ref attr(PyObject* object, PyObject* name)
+{
+    if (Py_IS_TYPE(object, &PyModule_Type)) {
+        if (PyObject* value = caches::dict_item(caches::module_namespace(object), name)) {
+            return Ref::share(value);
+        }
+        return module_attr_missing(object, name);
+    }
+    caches::Known known;
+    if (PyObject* value = caches::cached_instance_attribute(object, name, known)) {
+        return Ref::share(value);
+    }
+    return attr_generic(object, name, known);
+}
 
 // `object.name = value`.
-void set_attr(PyObject* object, PyObject* name, PyObject* value);
+void set_attr_generic(PyObject* object, PyObject* name, PyObject* value);
+
+inline void set_attr(PyObject* object, PyObject* name, PyObject* value)
+{
+    if (!caches::store_instance_attribute(object, name, value)) {
+        set_attr_generic(object, name, value);
+    }
+}
 
 // `object.name`, or an empty Ref where the object has no such attribute.
 Ref optional_attr(PyObject* object, PyObject* name);
@@ -40,8 +64,13 @@ public:
 
 private:
     Ref callable_;
-    PyObject* self_ = nullptr; // set when callable_ is unbound
+    PyObject* self_ = nullptr;   // set when callable_ is unbound
+    int native_convention_ = 0;  // how to call callable_ directly, if known (see caches)
 };
+
+// `object.name(*arguments)` for arguments already evaluated: the method is looked up, then
+// called, as Method does.
+Ref call_method(PyObject* object, PyObject* name, std::initializer_list<PyObject*> arguments = {});
 
 // `a + b`, `a - b`, `a | b`.
 Ref add(PyObject* a, PyObject* b);

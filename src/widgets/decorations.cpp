@@ -23,14 +23,14 @@ void show_image(Call& call, PyObject* const* arguments)
         Ref image_type = attr(wx, k.Image);
         Ref any_type = attr(wx, k.BITMAP_TYPE_ANY);
         Ref image = invoke(image_type, {url, any_type});
-        bitmap = Method(image, k.ConvertToBitmap)();
+        bitmap = call_method(image, k.ConvertToBitmap);
     } // the image goes as soon as it is converted
 
     // wx.StaticBitmap(parent, -1, png, pos, (png.GetWidth(), png.GetHeight()))
     call.at(226);
     Ref static_bitmap = call.global_attr(k.wx, k.StaticBitmap);
-    Ref width = Method(bitmap, k.GetWidth)();
-    Ref height = Method(bitmap, k.GetHeight)();
+    Ref width = call_method(bitmap, k.GetWidth);
+    Ref height = call_method(bitmap, k.GetHeight);
     Ref size = pair(width, height);
     invoke(static_bitmap, {parent, k.int_minus_1, bitmap, pos, size});
 }
@@ -59,7 +59,7 @@ void set_application_id(Call& call, PyObject* ctypes)
         return;
     }
     Ref shell32 = attr(windll, k.shell32);
-    Method(shell32, k.SetCurrentProcessExplicitAppUserModelID)({k.text_app_id});
+    call_method(shell32, k.SetCurrentProcessExplicitAppUserModelID, {k.text_app_id});
 }
 
 void set_icon(Call& call, PyObject* const* arguments)
@@ -85,7 +85,7 @@ void set_icon(Call& call, PyObject* const* arguments)
             Ref ico = invoke(icon_type, {k.*kind.file, ico_type});
             // parent.SetIcon(ico)
             call.at(line + 5);
-            Method(parent, k.SetIcon)({ico});
+            call_method(parent, k.SetIcon, {ico});
             return;
         }
         line += icon_kind_lines;

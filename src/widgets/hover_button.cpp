@@ -66,7 +66,7 @@ void on_button(Call& call, PyObject* self, PyObject* method,
                std::initializer_list<PyObject*> arguments = {})
 {
     Ref button = attr(self, call.k.btn);
-    Method(button, method)(arguments);
+    call_method(button, method, arguments);
 }
 
 // self.btn.Bind(wx.<event>, self.<handler>)
