@@ -232,6 +232,27 @@ def test_icon_without_windll_still_sets_the_icon(K, frame, tmp_path, monkeypatch
     assert icon_width() == 32
 
 
+@pytest.mark.parametrize("error", [AttributeError, OSError])
+def test_icon_windll_lookup(K, stub_wx, monkeypatch, error):
+    fake = types.ModuleType("ctypes")
+
+    def __getattr__(name):  # as a library loader that cannot load
+        raise error(name)
+
+    fake.__getattr__ = __getattr__
+    monkeypatch.setitem(sys.modules, "ctypes", fake)
+    frame = stub_wx.Frame()
+    if error is AttributeError:  # no windll: no shell to tell, the icon is still set
+        for _ in range(3):
+            assert K.icon(frame, 1) is None
+        assert calls(stub_wx)[-2:] == ["Icon3 = Icon('img/icon_zentrova.ico', 3)", "Frame1.SetIcon(Icon3)"]
+    else:
+        with pytest.raises(OSError, match="^windll$") as caught:
+            K.icon(frame, 1)
+        assert calls(stub_wx) == ["Frame1 = Frame()"]
+        assert module_entries(caught.tb) == [("KestrovaGUI.icon", 328)]
+
+
 def test_icon_parent_without_set_icon_fails_last(K, stub_wx, fake_ctypes):
     with pytest.raises(AttributeError) as caught:
         K.icon(object(), 2)

@@ -101,15 +101,26 @@ void set_attr_generic(PyObject* object, PyObject* name, PyObject* value)
 
 Ref optional_attr(PyObject* object, PyObject* name)
 {
-    try {
-        return attr(object, name);
-    } catch (const PythonError&) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
-            throw;
+    if (Py_IS_TYPE(object, &PyModule_Type)) {
+        if (PyObject* value = caches::dict_item(caches::module_namespace(object), name)) {
+            return Ref::share(value);
         }
-        PyErr_Clear();
-        return Ref();
+        if (PyErr_Occurred()) {
+            throw PythonError{};
+        }
     }
+    // The interpreter's own optional lookup: an AttributeError means "missing", and the
+    // generic lookup does not even create one.
+    PyObject* value = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+    const int found = PyObject_GetOptionalAttr(object, name, &value);
+#else
+    const int found = _PyObject_LookupAttr(object, name, &value);
+#endif
+    if (found < 0) {
+        throw PythonError{};
+    }
+    return Ref::steal(value);
 }
 
 Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments, PyObject* keyword_names)
