@@ -6,7 +6,7 @@ namespace kestrova::forms {
 namespace {
 
 // `self.entryOpenFile.<method>(argument)`
-void call_on_entry(Call& call, PyObject* self, PyObject* method, PyObject* argument)
+void call_on_entry(Call& call, PyObject* self, const Name& method, PyObject* argument)
 {
     Ref entry = attr(self, call.k.entryOpenFile);
     call_method(entry, method, {argument});

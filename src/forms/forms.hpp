@@ -12,7 +12,7 @@ enum class Placement { fixed_margin, at_pos_left };
 
 struct FileEntryForm : PublicName {
     Placement placement;
-    Constant wildcard; // what the browse dialog offers
+    NameConstant wildcard; // what the browse dialog offers
 };
 
 // x of the caption and of the text control: a constant, or null for the caller's PosLeft.

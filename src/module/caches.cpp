@@ -5,10 +5,6 @@ namespace kestrova::caches {
 #ifdef KESTROVA_INLINE_CACHES
 
 bool enabled = false;
-DictEntry dict_entries[table_size];
-TypeEntry method_entries[table_size];
-TypeEntry load_entries[table_size];
-TypeEntry store_entries[table_size];
 
 namespace {
 
@@ -77,25 +73,35 @@ unsigned int version_of(PyTypeObject* type)
     return (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0;
 }
 
-void store(TypeEntry& entry, PyObject* name, unsigned int version, PyObject* method, Py_ssize_t slot,
-           int native_convention = 0)
+// Records what instances of a type (of version `version`) answer, in the entry that
+// already belongs to that version or in the next one to replace.
+void remember(Ways<TypeEntry, 4>& ways, unsigned int version, Py_ssize_t slot,
+              PyObject* method = nullptr, int native_convention = 0)
 {
-    Py_INCREF(name);
-    Py_XSETREF(entry.name, name);
-    entry.version = version;
-    entry.method = method;
-    entry.slot = slot;
-    entry.native_convention = native_convention;
+    TypeEntry* entry = nullptr;
+    for (TypeEntry& candidate : ways.entries) {
+        if (candidate.version == version || candidate.version == 0) {
+            entry = &candidate;
+            break;
+        }
+    }
+    if (entry == nullptr) {
+        entry = &ways.replace();
+    }
+    entry->version = version;
+    entry->slot = slot;
+    entry->method = method;
+    entry->native_convention = native_convention;
 }
 
 // Instances of `type` keep their attributes in inline values and look them up, and assign
 // them, the generic way.
-bool plain_instances(PyTypeObject* type, PyObject* name)
+bool plain_instances(PyTypeObject* type, const Name& name)
 {
     const unsigned long needed = Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_HEAPTYPE;
     return enabled && (type->tp_flags & needed) == needed &&
            type->tp_getattro == PyObject_GenericGetAttr &&
-           type->tp_setattro == PyObject_GenericSetAttr && PyUnicode_CheckExact(name);
+           type->tp_setattro == PyObject_GenericSetAttr && PyUnicode_CheckExact(name.get());
 }
 
 // How a method descriptor found on `type` can be called directly: its calling convention
@@ -177,24 +183,31 @@ void enable()
     }
 }
 
-PyObject* dict_item_slow(PyObject* dict, PyObject* name)
+PyObject* dict_item_slow(PyObject* dict, const Name& name)
 {
     PyObject* value = PyDict_GetItemWithError(dict, name);
     // Only a dictionary whose keys are all exact strings answers without running code of
     // its keys (their __eq__), so only its answers may be replayed.
-    if (value != nullptr && enabled && PyDict_CheckExact(dict) && PyUnicode_CheckExact(name) &&
+    if (value != nullptr && enabled && PyDict_CheckExact(dict) && PyUnicode_CheckExact(name.get()) &&
         keys_of(dict)->kind == string_keys) {
-        DictEntry& entry = dict_entries[index_of(name, reinterpret_cast<std::uintptr_t>(dict) >> 4)];
-        Py_INCREF(name);
-        Py_XSETREF(entry.name, name);
-        entry.dict = dict;
-        entry.version = reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-        entry.value = value;
+        DictEntry* entry = nullptr;
+        for (DictEntry& candidate : name.cache.items.entries) {
+            if (candidate.dict == dict || candidate.dict == nullptr) {
+                entry = &candidate;
+                break;
+            }
+        }
+        if (entry == nullptr) {
+            entry = &name.cache.items.replace();
+        }
+        entry->dict = dict;
+        entry->version = reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+        entry->value = value;
     }
     return value;
 }
 
-void learn_instance_attribute(PyObject* object, PyObject* name, PyObject* value)
+void learn_instance_attribute(PyObject* object, const Name& name, PyObject* value)
 {
     PyTypeObject* type = Py_TYPE(object);
     if (!plain_instances(type, name)) {
@@ -207,21 +220,20 @@ void learn_instance_attribute(PyObject* object, PyObject* name, PyObject* value)
     if (version == 0) {
         return;
     }
-    TypeEntry& entry = load_entries[index_of(name, version)];
     if (on_type) {
-        store(entry, name, version, nullptr, -1);
+        remember(name.cache.loads, version, -1);
         return;
     }
     PyObject** values = inline_values(object);
     const Py_ssize_t slot = values != nullptr ? shared_slot(type, name) : -1;
     if (slot >= 0 && values[slot] == value) {
-        store(entry, name, version, nullptr, slot);
+        remember(name.cache.loads, version, slot);
     }
 }
 
-bool store_instance_attribute(PyObject* object, PyObject* name, PyObject* value)
+bool store_instance_attribute(PyObject* object, const Name& name, PyObject* value)
 {
-    const TypeEntry* entry = type_entry(store_entries, object, name);
+    const TypeEntry* entry = find(name.cache.stores, object);
     if (entry == nullptr) {
         return false;
     }
@@ -240,7 +252,7 @@ bool store_instance_attribute(PyObject* object, PyObject* name, PyObject* value)
     return true;
 }
 
-void learn_stored_attribute(PyObject* object, PyObject* name, PyObject* value)
+void learn_stored_attribute(PyObject* object, const Name& name, PyObject* value)
 {
     PyTypeObject* type = Py_TYPE(object);
     // With nothing of that name on the type, the generic assignment stores into the
@@ -252,15 +264,15 @@ void learn_stored_attribute(PyObject* object, PyObject* name, PyObject* value)
     PyObject** values = inline_values(object);
     const Py_ssize_t slot = version != 0 && values != nullptr ? shared_slot(type, name) : -1;
     if (slot >= 0 && values[slot] == value) {
-        store(store_entries[index_of(name, version)], name, version, nullptr, slot);
+        remember(name.cache.stores, version, slot);
     }
 }
 
-void learn_method(PyObject* object, PyObject* name, PyObject* method)
+void learn_method(PyObject* object, const Name& name, PyObject* method)
 {
     PyTypeObject* type = Py_TYPE(object);
     // Without an instance dictionary nothing can hide a method of the type.
-    if (!enabled || type->tp_getattro != PyObject_GenericGetAttr || !PyUnicode_CheckExact(name) ||
+    if (!enabled || type->tp_getattro != PyObject_GenericGetAttr || !PyUnicode_CheckExact(name.get()) ||
         type->tp_dictoffset != 0 || (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) ||
         !PyType_HasFeature(Py_TYPE(method), Py_TPFLAGS_METHOD_DESCRIPTOR) ||
         _PyType_Lookup(type, name) != method) {
@@ -268,8 +280,7 @@ void learn_method(PyObject* object, PyObject* name, PyObject* method)
     }
     const unsigned int version = version_of(type);
     if (version != 0) {
-        store(method_entries[index_of(name, version)], name, version, method, -1,
-              native_convention(type, method));
+        remember(name.cache.methods, version, -1, method, native_convention(type, method));
     }
 }
 
@@ -277,15 +288,15 @@ void learn_method(PyObject* object, PyObject* name, PyObject* method)
 
 void enable() {}
 
-PyObject* dict_item_slow(PyObject* dict, PyObject* name)
+PyObject* dict_item_slow(PyObject* dict, const Name& name)
 {
     return PyDict_GetItemWithError(dict, name);
 }
 
-void learn_instance_attribute(PyObject*, PyObject*, PyObject*) {}
-bool store_instance_attribute(PyObject*, PyObject*, PyObject*) { return false; }
-void learn_stored_attribute(PyObject*, PyObject*, PyObject*) {}
-void learn_method(PyObject*, PyObject*, PyObject*) {}
+void learn_instance_attribute(PyObject*, const Name&, PyObject*) {}
+bool store_instance_attribute(PyObject*, const Name&, PyObject*) { return false; }
+void learn_stored_attribute(PyObject*, const Name&, PyObject*) {}
+void learn_method(PyObject*, const Name&, PyObject*) {}
 
 #endif
 

@@ -1,8 +1,10 @@
 // Inline caches for the lookups of function bodies, kept the way the interpreter keeps them
 // for its own specialised instructions.
 //
-// A cache entry remembers where a lookup found its result together with the version stamp
-// that the interpreter changes whenever that result could change:
+// Every name that a body looks up is an interned constant (a Name), and it carries the
+// caches of the lookups made with it. An entry remembers where a lookup found its result
+// together with the version stamp that the interpreter changes whenever that result could
+// change:
 //
 // - a dictionary's version (`ma_version_tag`), which every insertion, replacement or
 //   deletion renews, for names read from a module namespace (globals, and attributes of
@@ -13,9 +15,9 @@
 //
 // Both stamps are unique for the life of the process, so an entry whose stamp still matches
 // gives exactly the result of a fresh lookup; anything else falls back to the generic
-// lookup, which also refreshes the entry. Entries live in small direct-mapped tables keyed
-// by the name (and the dictionary or type), hold a reference to their name, and borrow
-// nothing that outlives the stamp they were taken with.
+// lookup, which also refreshes the entry. An entry borrows nothing that outlives the stamp
+// it was taken with. Each name keeps a few entries of each kind (one per dictionary or type
+// it is used with), replaced in turn when more are needed.
 //
 // The caches read the object layout of one interpreter series (3.11); they are compiled
 // only for it, and the load checks the layout against the running interpreter before
@@ -30,7 +32,58 @@
 #define KESTROVA_INLINE_CACHES 1
 #endif
 
-namespace kestrova::caches {
+namespace kestrova {
+
+namespace caches {
+
+// A name found in a dictionary: the dictionary (identity only) and its version then.
+struct DictEntry {
+    PyObject* dict = nullptr;
+    std::uint64_t version = 0;
+    PyObject* value = nullptr; // borrowed from the dictionary while the version holds
+};
+
+// A name looked up on instances of one type, under the type's version tag then (0: empty).
+struct TypeEntry {
+    unsigned int version = 0;
+    int native_convention = 0;  // methods: METH_O, METH_NOARGS or METH_FASTCALL for a native
+                                // method that applies to the type's instances, else 0
+    Py_ssize_t slot = -1;       // attributes: the slot in an instance's inline values, or -1
+                                // for a name that the type itself defines
+    PyObject* method = nullptr; // methods: borrowed from the type while the version holds
+};
+
+template <class Entry, int size> struct Ways {
+    Entry entries[size];
+    int next = 0; // the entry to replace when all are taken
+
+    Entry& replace()
+    {
+        Entry& entry = entries[next];
+        next = (next + 1) % size;
+        return entry;
+    }
+};
+
+struct NameCache {
+    Ways<DictEntry, 2> items;    // `name` in a module namespace
+    Ways<TypeEntry, 4> methods;  // `object.name(...)`
+    Ways<TypeEntry, 4> loads;    // `object.name`
+    Ways<TypeEntry, 4> stores;   // `object.name = value`
+};
+
+} // namespace caches
+
+// An interned name, with the caches of the lookups made with it.
+struct Name {
+    Ref object;
+    mutable caches::NameCache cache;
+
+    PyObject* get() const { return object.get(); }
+    operator PyObject*() const { return object.get(); }
+};
+
+namespace caches {
 
 // Turns the caches on if the running interpreter lays out modules, dictionaries and
 // instances as they expect (checked on probe objects). Called by each load before the
@@ -41,43 +94,15 @@ void enable();
 
 extern bool enabled;
 
-constexpr std::size_t table_size = 256; // a power of two, well above the names in use
-
-// A name found in a dictionary: the dictionary (identity only) and its version then.
-struct DictEntry {
-    PyObject* name = nullptr; // owned
-    PyObject* dict = nullptr;
-    std::uint64_t version = 0;
-    PyObject* value = nullptr; // borrowed from the dictionary while the version holds
-};
-
-// A name looked up on instances of one type, under the type's version tag then.
-struct TypeEntry {
-    PyObject* name = nullptr;   // owned
-    unsigned int version = 0;   // 0: empty
-    PyObject* method = nullptr; // method entries: borrowed from the type while the version holds
-    Py_ssize_t slot = -1;       // attribute entries: the slot in an instance's inline values,
-                                // or -1 for a name that the type itself defines
-    int native_convention = 0;  // method entries: METH_O, METH_NOARGS or METH_FASTCALL for a
-                                // native method that applies to the type's instances, else 0
-};
-
-extern DictEntry dict_entries[table_size];
-extern TypeEntry method_entries[table_size];
-extern TypeEntry load_entries[table_size];  // instance attributes read
-extern TypeEntry store_entries[table_size]; // instance attributes written
-
-inline std::size_t index_of(const void* name, std::uintptr_t key)
-{
-    const auto bits = reinterpret_cast<std::uintptr_t>(name) >> 4;
-    return (bits ^ (key * 0x9E3779B1u) ^ (key >> 7)) & (table_size - 1);
-}
-
-inline const TypeEntry* type_entry(const TypeEntry* table, PyObject* object, PyObject* name)
+inline const TypeEntry* find(const Ways<TypeEntry, 4>& ways, PyObject* object)
 {
     const unsigned int version = Py_TYPE(object)->tp_version_tag;
-    const TypeEntry& entry = table[index_of(name, version)];
-    return entry.version == version && entry.name == name && version != 0 ? &entry : nullptr;
+    for (const TypeEntry& entry : ways.entries) {
+        if (entry.version == version) {
+            return version != 0 ? &entry : nullptr;
+        }
+    }
+    return nullptr;
 }
 
 // An instance's inline attribute values (the interpreter's PyDictValues), or null when the
@@ -95,6 +120,56 @@ struct ModuleHead {
 
 #endif
 
+// Entering and leaving one level of native call depth, as Py_EnterRecursiveCall and
+// Py_LeaveRecursiveCall count it, with the thread state fetched once. Only the common case
+// (depth to spare) is handled here; at the limit the interpreter's own function decides,
+// and raises.
+class CallDepth {
+public:
+    explicit CallDepth(const char* where)
+    {
+#ifdef KESTROVA_INLINE_CACHES
+        thread_ = _PyThreadState_UncheckedGet();
+        if (thread_->recursion_remaining > 0) {
+            --thread_->recursion_remaining;
+            return;
+        }
+#endif
+        failed_ = Py_EnterRecursiveCall(where) != 0;
+    }
+    ~CallDepth()
+    {
+        if (failed_) {
+            return;
+        }
+#ifdef KESTROVA_INLINE_CACHES
+        ++thread_->recursion_remaining;
+#else
+        Py_LeaveRecursiveCall();
+#endif
+    }
+    CallDepth(const CallDepth&) = delete;
+    CallDepth& operator=(const CallDepth&) = delete;
+
+    bool failed() const { return failed_; }
+
+    // Whether an exception is set (PyErr_Occurred).
+    bool error_set() const
+    {
+#ifdef KESTROVA_INLINE_CACHES
+        return thread_->curexc_type != nullptr;
+#else
+        return PyErr_Occurred() != nullptr;
+#endif
+    }
+
+private:
+#ifdef KESTROVA_INLINE_CACHES
+    PyThreadState* thread_;
+#endif
+    bool failed_ = false;
+};
+
 // The namespace of an exact module object.
 inline PyObject* module_namespace(PyObject* module)
 {
@@ -107,14 +182,14 @@ inline PyObject* module_namespace(PyObject* module)
 }
 
 // `dict[name]` from a cache entry, borrowed, or null when no entry vouches for it.
-inline PyObject* cached_item(PyObject* dict, PyObject* name)
+inline PyObject* cached_item(PyObject* dict, const Name& name)
 {
 #ifdef KESTROVA_INLINE_CACHES
-    const DictEntry& entry =
-        dict_entries[index_of(name, reinterpret_cast<std::uintptr_t>(dict) >> 4)];
-    if (entry.dict == dict && entry.name == name &&
-        reinterpret_cast<PyDictObject*>(dict)->ma_version_tag == entry.version) {
-        return entry.value;
+    const std::uint64_t version = reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+    for (const DictEntry& entry : name.cache.items.entries) {
+        if (entry.dict == dict && entry.version == version) {
+            return entry.value;
+        }
     }
 #else
     (void)dict;
@@ -125,9 +200,9 @@ inline PyObject* cached_item(PyObject* dict, PyObject* name)
 
 // `dict[name]` as PyDict_GetItemWithError gives it (borrowed; null with an error set, or
 // null for a missing name), remembered for the next lookups where that is safe.
-PyObject* dict_item_slow(PyObject* dict, PyObject* name);
+PyObject* dict_item_slow(PyObject* dict, const Name& name);
 
-inline PyObject* dict_item(PyObject* dict, PyObject* name)
+inline PyObject* dict_item(PyObject* dict, const Name& name)
 {
     if (PyObject* value = cached_item(dict, name)) {
         return value;
@@ -141,10 +216,10 @@ enum class Known { nothing, slot, type_attribute };
 // The instance attribute `object.name` if a cache entry knows its slot and the instance
 // has it there; otherwise null (and no error) for the generic lookup to decide, with
 // `known` telling whether learning from that lookup is worth trying.
-inline PyObject* cached_instance_attribute(PyObject* object, PyObject* name, Known& known)
+inline PyObject* cached_instance_attribute(PyObject* object, const Name& name, Known& known)
 {
 #ifdef KESTROVA_INLINE_CACHES
-    if (const TypeEntry* entry = type_entry(load_entries, object, name)) {
+    if (const TypeEntry* entry = find(name.cache.loads, object)) {
         if (entry->slot < 0) {
             known = Known::type_attribute;
             return nullptr;
@@ -164,22 +239,22 @@ inline PyObject* cached_instance_attribute(PyObject* object, PyObject* name, Kno
 // After a generic lookup of `object.name` gave `value`: remembers where instances of the
 // object's type keep that attribute (a slot of their inline values), or that the type
 // itself defines the name.
-void learn_instance_attribute(PyObject* object, PyObject* name, PyObject* value);
+void learn_instance_attribute(PyObject* object, const Name& name, PyObject* value);
 
 // `object.name = value` straight into the slot a cache entry knows, as the generic
 // assignment would store it; false (nothing done) when no entry applies.
-bool store_instance_attribute(PyObject* object, PyObject* name, PyObject* value);
+bool store_instance_attribute(PyObject* object, const Name& name, PyObject* value);
 
 // After a generic `object.name = value`: remembers the slot it went to.
-void learn_stored_attribute(PyObject* object, PyObject* name, PyObject* value);
+void learn_stored_attribute(PyObject* object, const Name& name, PyObject* value);
 
 // The method `name` that a method call on `object` finds on its type, unbound, if a cache
 // entry knows it; null (and no error) otherwise. `native_convention` tells how to call it
 // directly (0 if not).
-inline PyObject* cached_method(PyObject* object, PyObject* name, int& native_convention)
+inline PyObject* cached_method(PyObject* object, const Name& name, int& native_convention)
 {
 #ifdef KESTROVA_INLINE_CACHES
-    if (const TypeEntry* entry = type_entry(method_entries, object, name)) {
+    if (const TypeEntry* entry = find(name.cache.methods, object)) {
         native_convention = entry->native_convention;
         return entry->method;
     }
@@ -194,6 +269,7 @@ inline PyObject* cached_method(PyObject* object, PyObject* name, int& native_con
 // After the generic method lookup found `method` unbound on the type of `object`:
 // remembers it when instances of that type have no attribute dictionary that could hide
 // it.
-void learn_method(PyObject* object, PyObject* name, PyObject* method);
+void learn_method(PyObject* object, const Name& name, PyObject* method);
 
-} // namespace kestrova::caches
+} // namespace caches
+} // namespace kestrova

@@ -4,10 +4,11 @@
 #include <memory>
 
 namespace kestrova {
-namespace {
 
 // Never deleted at exit: its references may only be released while the interpreter lives.
-Constants* current = nullptr;
+Constants* current_constants = nullptr;
+
+namespace {
 
 Ref interned(const char* text) { return checked(PyUnicode_InternFromString(text)); }
 
@@ -39,8 +40,8 @@ void build_constants()
 {
     auto built = std::make_unique<Constants>();
     Constants& k = *built;
-#define KESTROVA_BUILD_IDENTIFIER(member) k.member = interned(#member);
-#define KESTROVA_BUILD_TEXT(member, text) k.member = interned(text);
+#define KESTROVA_BUILD_IDENTIFIER(member) k.member.object = interned(#member);
+#define KESTROVA_BUILD_TEXT(member, text) k.member.object = interned(text);
 #define KESTROVA_BUILD_INTEGER(member, value) k.member = integer(value);
 #define KESTROVA_BUILD_INTEGER_TUPLE(member, ...) k.member = integer_tuple({__VA_ARGS__});
 #define KESTROVA_BUILD_NAME_TUPLE(member, ...) k.member = name_tuple({__VA_ARGS__});
@@ -57,10 +58,8 @@ void build_constants()
     k.empty_tuple = checked(PyTuple_New(0));
 
     // Function objects keep their own references, so the previous set may go now.
-    delete current;
-    current = built.release();
+    delete current_constants;
+    current_constants = built.release();
 }
-
-const Constants& constants() { return *current; }
 
 } // namespace kestrova

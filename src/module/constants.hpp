@@ -1,8 +1,11 @@
 // The objects every call shares: interned names, texts, numbers and tuples. They are
 // built once per load and reached through one struct; rows of the forms' and widgets'
-// tables point at them with member pointers (`Ref Constants::*`).
+// tables point at them with member pointers (`Name Constants::*` for the interned
+// strings, `Ref Constants::*` for the rest). Each interned string is a Name, which also
+// carries the caches of the lookups made with it.
 #pragma once
 
+#include "caches.hpp"
 #include "ref.hpp"
 
 namespace kestrova {
@@ -92,18 +95,19 @@ namespace kestrova {
 
 struct Constants {
 #define KESTROVA_MEMBER(member, ...) Ref member;
-#define KESTROVA_IDENTIFIER_MEMBER(member) Ref member;
-    KESTROVA_IDENTIFIERS(KESTROVA_IDENTIFIER_MEMBER)
-    KESTROVA_TEXTS(KESTROVA_MEMBER)
+#define KESTROVA_NAME_MEMBER(member, ...) Name member;
+    KESTROVA_IDENTIFIERS(KESTROVA_NAME_MEMBER)
+    KESTROVA_TEXTS(KESTROVA_NAME_MEMBER)
     KESTROVA_INTEGERS(KESTROVA_MEMBER)
     KESTROVA_INTEGER_TUPLES(KESTROVA_MEMBER)
     KESTROVA_KEYWORD_NAMES(KESTROVA_MEMBER)
-#undef KESTROVA_IDENTIFIER_MEMBER
+#undef KESTROVA_NAME_MEMBER
 #undef KESTROVA_MEMBER
     Ref empty_tuple;
 };
 
 using Constant = Ref Constants::*;
+using NameConstant = Name Constants::*;
 
 // Builds a fresh set of constants and makes it current; on failure the previous set
 // stays current. Called by every load that runs the module body.
@@ -111,6 +115,7 @@ void build_constants();
 
 // The current constants. Valid from the first successful build for the rest of the
 // process: a set is replaced only by a complete new one.
-const Constants& constants();
+extern Constants* current_constants;
+inline const Constants& constants() { return *current_constants; }
 
 } // namespace kestrova

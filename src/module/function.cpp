@@ -191,21 +191,23 @@ PyObject* invoke(Function* f, PyObject* const* positional, Py_ssize_t given,
         }
         bound = bound_storage;
     }
-    // Bodies call into Python and may be reached from it again.
-    if (Py_EnterRecursiveCall(" while calling a Python object")) {
-        return nullptr;
-    }
     Call call(f);
     bool failed = false;
-    try {
-        f->signature->body(call, bound);
-    } catch (const PythonError&) {
-        failed = true;
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        failed = true;
+    {
+        // Bodies call into Python and may be reached from it again.
+        caches::CallDepth depth(" while calling a Python object");
+        if (depth.failed()) {
+            return nullptr;
+        }
+        try {
+            f->signature->body(call, bound);
+        } catch (const PythonError&) {
+            failed = true;
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            failed = true;
+        }
     }
-    Py_LeaveRecursiveCall();
     if (failed) {
         add_function_traceback(f, call.line());
         return nullptr;
@@ -535,7 +537,7 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
 // ---------------------------------------------------------------------------------------
 // Call
 
-Ref Call::global_generic(PyObject* name) const
+Ref Call::global_generic(const Name& name) const
 {
     if (function_->globals == nullptr) {
         PyErr_SetString(PyExc_SystemError, "function called after it was cleared");
@@ -549,7 +551,7 @@ Ref Call::global_generic(PyObject* name) const
         value = caches::dict_item(function_->builtins, name);
         if (value == nullptr) {
             if (!PyErr_Occurred()) {
-                PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+                PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
             }
             throw PythonError{};
         }
@@ -557,7 +559,7 @@ Ref Call::global_generic(PyObject* name) const
     return Ref::share(value);
 }
 
-Ref Call::global_attr(PyObject* global, PyObject* name) const
+Ref Call::global_attr(const Name& global, const Name& name) const
 {
     Ref value = this->global(global);
     return attr(value, name);

@@ -90,7 +90,7 @@ public:
     PyObject* globals() const { return function_->globals; }
 
     // A name the body does not define: the module namespace, then the builtins.
-    Ref global(PyObject* name) const
+    Ref global(const Name& name) const
     {
         if (PyObject* globals = function_->globals) {
             if (PyObject* value = caches::cached_item(globals, name)) {
@@ -101,7 +101,7 @@ public:
     }
 
     // `global.name` for a module-level name.
-    Ref global_attr(PyObject* global, PyObject* name) const;
+    Ref global_attr(const Name& global, const Name& name) const;
 
     // The current content of the i-th variable this function closes over.
     Ref free_variable(int index) const;
@@ -111,7 +111,7 @@ public:
     Ref make_inner(std::initializer_list<PyObject*> captured) const;
 
 private:
-    Ref global_generic(PyObject* name) const;
+    Ref global_generic(const Name& name) const;
 
     Function* function_;
     int line_ = 0;

@@ -136,9 +136,9 @@ PyObject* create_module(PyObject* spec, PyModuleDef*)
 // Module body
 
 struct ImportStep {
-    Constant module;
-    Constant from; // the name imported from the module, or null for a plain import
-    Constant binds;
+    NameConstant module;
+    NameConstant from; // the name imported from the module, or null for a plain import
+    NameConstant binds;
     int line;
 };
 

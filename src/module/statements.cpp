@@ -54,29 +54,32 @@ bool arity_fits(int convention, size_t count)
 PyObject* call_native(PyObject* descriptor, int convention, PyObject* self,
                       std::initializer_list<PyObject*> arguments)
 {
-    if (Py_EnterRecursiveCall(" while calling a Python object")) {
-        return nullptr;
-    }
-    PyMethodDef* definition = reinterpret_cast<PyMethodDescrObject*>(descriptor)->d_method;
     PyObject* result;
-    if (convention == METH_O) {
-        result = definition->ml_meth(self, *arguments.begin());
-    } else if (convention == METH_NOARGS) {
-        result = definition->ml_meth(self, nullptr);
-    } else {
-        result = reinterpret_cast<_PyCFunctionFast>(reinterpret_cast<void (*)(void)>(
-            definition->ml_meth))(self, arguments.begin(), static_cast<Py_ssize_t>(arguments.size()));
+    PyMethodDef* definition = reinterpret_cast<PyMethodDescrObject*>(descriptor)->d_method;
+    {
+        caches::CallDepth depth(" while calling a Python object");
+        if (depth.failed()) {
+            return nullptr;
+        }
+        if (convention == METH_O) {
+            result = definition->ml_meth(self, *arguments.begin());
+        } else if (convention == METH_NOARGS) {
+            result = definition->ml_meth(self, nullptr);
+        } else {
+            result = reinterpret_cast<_PyCFunctionFast>(reinterpret_cast<void (*)(void)>(
+                definition->ml_meth))(self, arguments.begin(),
+                                      static_cast<Py_ssize_t>(arguments.size()));
+        }
+        if (result != nullptr && !depth.error_set()) {
+            return result;
+        }
     }
-    Py_LeaveRecursiveCall();
-    if (result == nullptr || PyErr_Occurred() != nullptr) {
-        result = _Py_CheckFunctionResult(PyThreadState_Get(), descriptor, result, nullptr);
-    }
-    return result;
+    return _Py_CheckFunctionResult(PyThreadState_Get(), descriptor, result, nullptr);
 }
 
 } // namespace
 
-Ref module_attr_missing(PyObject* module, PyObject* name)
+Ref module_attr_missing(PyObject* module, const Name& name)
 {
     if (PyErr_Occurred()) {
         throw PythonError{};
@@ -84,7 +87,7 @@ Ref module_attr_missing(PyObject* module, PyObject* name)
     return checked(PyObject_GetAttr(module, name));
 }
 
-Ref attr_generic(PyObject* object, PyObject* name, caches::Known known)
+Ref attr_generic(PyObject* object, const Name& name, caches::Known known)
 {
     Ref value = checked(PyObject_GetAttr(object, name));
     if (known == caches::Known::nothing) {
@@ -93,13 +96,13 @@ Ref attr_generic(PyObject* object, PyObject* name, caches::Known known)
     return value;
 }
 
-void set_attr_generic(PyObject* object, PyObject* name, PyObject* value)
+void set_attr_generic(PyObject* object, const Name& name, PyObject* value)
 {
     checked_status(PyObject_SetAttr(object, name, value));
     caches::learn_stored_attribute(object, name, value);
 }
 
-Ref optional_attr(PyObject* object, PyObject* name)
+Ref optional_attr(PyObject* object, const Name& name)
 {
     if (Py_IS_TYPE(object, &PyModule_Type)) {
         if (PyObject* value = caches::dict_item(caches::module_namespace(object), name)) {
@@ -128,7 +131,7 @@ Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments, PyObj
     return ArgumentStack(nullptr, arguments).call(callable, keyword_names);
 }
 
-Method::Method(PyObject* object, PyObject* name)
+Method::Method(PyObject* object, const Name& name)
 {
 #if PY_VERSION_HEX < 0x030D0000
     if (PyObject* method = caches::cached_method(object, name, native_convention_)) {
@@ -157,7 +160,7 @@ Ref Method::operator()(std::initializer_list<PyObject*> arguments, PyObject* key
     return ArgumentStack(self_, arguments).call(callable_, keyword_names);
 }
 
-Ref call_method(PyObject* object, PyObject* name, std::initializer_list<PyObject*> arguments)
+Ref call_method(PyObject* object, const Name& name, std::initializer_list<PyObject*> arguments)
 {
     int convention;
     PyObject* method = caches::cached_method(object, name, convention);

@@ -17,10 +17,10 @@ namespace kestrova {
 // directly, which gives the generic lookup's result for every name this module reads
 // (none of them is an attribute of the module type itself); a missing name falls back to
 // the generic lookup, which also runs a module-level __getattr__.
-Ref attr_generic(PyObject* object, PyObject* name, caches::Known known);
-Ref module_attr_missing(PyObject* module, PyObject* name);
+Ref attr_generic(PyObject* object, const Name& name, caches::Known known);
+Ref module_attr_missing(PyObject* module, const Name& name);
 
-inline Ref attr(PyObject* object, PyObject* name)
+inline Ref attr(PyObject* object, const Name& name)
 {
     if (Py_IS_TYPE(object, &PyModule_Type)) {
         if (PyObject* value = caches::dict_item(caches::module_namespace(object), name)) {
@@ -36,9 +36,9 @@ inline Ref attr(PyObject* object, PyObject* name)
 }
 
 // `object.name = value`.
-void set_attr_generic(PyObject* object, PyObject* name, PyObject* value);
+void set_attr_generic(PyObject* object, const Name& name, PyObject* value);
 
-inline void set_attr(PyObject* object, PyObject* name, PyObject* value)
+inline void set_attr(PyObject* object, const Name& name, PyObject* value)
 {
     if (!caches::store_instance_attribute(object, name, value)) {
         set_attr_generic(object, name, value);
@@ -46,7 +46,7 @@ inline void set_attr(PyObject* object, PyObject* name, PyObject* value)
 }
 
 // `object.name`, or an empty Ref where the object has no such attribute.
-Ref optional_attr(PyObject* object, PyObject* name);
+Ref optional_attr(PyObject* object, const Name& name);
 
 // `callable(*arguments)`, or with keywords: the last len(keyword_names) arguments are
 // passed by the names in `keyword_names` (a tuple).
@@ -58,7 +58,7 @@ Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments,
 // object must outlive the Method.
 class Method {
 public:
-    Method(PyObject* object, PyObject* name);
+    Method(PyObject* object, const Name& name);
     Ref operator()(std::initializer_list<PyObject*> arguments = {},
                    PyObject* keyword_names = nullptr) const;
 
@@ -70,7 +70,8 @@ private:
 
 // `object.name(*arguments)` for arguments already evaluated: the method is looked up, then
 // called, as Method does.
-Ref call_method(PyObject* object, PyObject* name, std::initializer_list<PyObject*> arguments = {});
+Ref call_method(PyObject* object, const Name& name,
+                std::initializer_list<PyObject*> arguments = {});
 
 // `a + b`, `a - b`, `a | b`.
 Ref add(PyObject* a, PyObject* b);

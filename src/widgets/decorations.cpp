@@ -37,7 +37,7 @@ void show_image(Call& call, PyObject* const* arguments)
 
 struct IconKind {
     Constant tipe;
-    Constant file;
+    NameConstant file;
 };
 
 const IconKind icon_kinds[] = {

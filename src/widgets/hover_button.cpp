@@ -13,8 +13,8 @@ struct Scheme {
     Constant number; // the btntype that selects it
     Constant rest_background;
     Constant rest_foreground;
-    Constant enter_handler;
-    Constant leave_handler;
+    NameConstant enter_handler;
+    NameConstant leave_handler;
 };
 
 // In the order btnconfig compares btntype with them.
@@ -28,7 +28,7 @@ const Scheme schemes[] = {
 };
 
 struct Recolour {
-    Constant method; // SetForegroundColour or SetBackgroundColour; null for none
+    NameConstant method; // SetForegroundColour or SetBackgroundColour; null for none
     Constant colour;
 };
 
@@ -39,8 +39,8 @@ struct HoverHandler {
     Recolour steps[2];
 };
 
-constexpr Constant foreground = &K::SetForegroundColour;
-constexpr Constant background = &K::SetBackgroundColour;
+constexpr NameConstant foreground = &K::SetForegroundColour;
+constexpr NameConstant background = &K::SetBackgroundColour;
 
 // In definition order, which is the order of the class namespace.
 const HoverHandler hover_handlers[] = {
@@ -62,7 +62,7 @@ constexpr int btnconfig_line = 231;
 constexpr int scheme_lines = 5; // the comparison and four statements per scheme
 
 // `self.btn.<method>(*arguments)`, reading the button afresh.
-void on_button(Call& call, PyObject* self, PyObject* method,
+void on_button(Call& call, PyObject* self, const Name& method,
                std::initializer_list<PyObject*> arguments = {})
 {
     Ref button = attr(self, call.k.btn);
@@ -70,7 +70,7 @@ void on_button(Call& call, PyObject* self, PyObject* method,
 }
 
 // self.btn.Bind(wx.<event>, self.<handler>)
-void bind_hover(Call& call, PyObject* self, PyObject* event, PyObject* handler)
+void bind_hover(Call& call, PyObject* self, const Name& event, const Name& handler)
 {
     Ref button = attr(self, call.k.btn);
     Method bind(button, call.k.Bind);
