@@ -54,6 +54,8 @@ def main():
     parser.add_argument("--calls", type=int, default=1000)
     parser.add_argument("--build", default=os.path.join(run.ROOT, "build"))
     parser.add_argument("--keep")
+    parser.add_argument("--valgrind", action="append", default=[],
+                        help="extra valgrind option, such as --branch-sim=yes (repeatable)")
     parser.add_argument("--inner", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--index", help=argparse.SUPPRESS)
     options = parser.parse_args()
@@ -69,7 +71,7 @@ def main():
     index = os.path.join(directory, "index.tsv")
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(
         [run.STUBS, os.path.abspath(options.build), stub_dir, HERE]))
-    command = ["valgrind", "--tool=callgrind", "--collect-atstart=no",
+    command = ["valgrind", "--tool=callgrind", "--collect-atstart=no"] + options.valgrind + [
                "--callgrind-out-file=" + os.path.join(directory, "callgrind.out"),
                sys.executable, os.path.abspath(__file__), "--inner", "--index", index,
                "--calls", str(options.calls)] + options.rows

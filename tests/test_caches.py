@@ -196,6 +196,39 @@ def test_stored_attributes_keep_their_order(K, bind_native_wx):
     assert type(first.btn) is type(later.btn) is bind_native_wx.GenButton
 
 
+def hide_in_instance(Button, button, handler):
+    button.OnMouseEnter3 = handler
+
+
+def replace_on_class(Button, button, handler):
+    Button.OnMouseEnter3 = staticmethod(handler)
+
+
+def data_descriptor_on_class(Button, button, handler):
+    Button.OnMouseEnter3 = property(lambda self: handler)
+
+
+@pytest.mark.parametrize("change", [hide_in_instance, replace_on_class, data_descriptor_on_class])
+def test_bound_handlers_are_read_afresh(K, stub_wx, change):
+    class Button(K.tombol):
+        pass
+
+    panel = stub_wx.Panel()
+    for _ in range(WARM):
+        Button().btnconfig(panel, "Go", (1, 2), (3, 4), 3, print)
+    button = Button()
+
+    def handler(event):
+        pass
+
+    change(Button, button, handler)
+    stub_wx.reset()
+    button.btnconfig(panel, "Go", (1, 2), (3, 4), 3, print)
+    bound = [args[1] for _, name, args, _ in stub_wx.log if name == "Bind"]
+    assert bound[1] is handler
+    assert bound[2].__self__ is button and bound[2].__func__ is K.tombol.__dict__["OnMouseLeave3"]
+
+
 def test_missing_instance_attribute_after_warm_calls(K, bind_native_wx):
     button = K.tombol()
     button.btnconfig(bind_native_wx.Panel(), "Go", (1, 2), (3, 4), 4, print)

@@ -214,14 +214,17 @@ void learn_instance_attribute(PyObject* object, const Name& name, PyObject* valu
         return;
     }
     // With nothing of that name on the type, the generic lookup reads the instance alone;
-    // with something, remember that, so that the next lookups skip learning.
-    const bool on_type = _PyType_Lookup(type, name) != nullptr;
+    // with something, remember that, so that the next lookups skip learning, and remember a
+    // non-data descriptor (a method), which the instance may hide and otherwise answers.
+    PyObject* on_type = _PyType_Lookup(type, name);
     const unsigned int version = version_of(type);
     if (version == 0) {
         return;
     }
-    if (on_type) {
-        remember(name.cache.loads, version, -1);
+    if (on_type != nullptr) {
+        const PyTypeObject* kind = Py_TYPE(on_type);
+        const bool non_data = kind->tp_descr_get != nullptr && kind->tp_descr_set == nullptr;
+        remember(name.cache.loads, version, -1, non_data ? on_type : nullptr);
         return;
     }
     PyObject** values = inline_values(object);
@@ -229,6 +232,45 @@ void learn_instance_attribute(PyObject* object, const Name& name, PyObject* valu
     if (slot >= 0 && values[slot] == value) {
         remember(name.cache.loads, version, slot);
     }
+}
+
+// Whether an instance with inline values may hold `name` itself: its type's shared keys
+// hold the name (interned, so found by identity) or a key that could equal it.
+bool may_hold(PyTypeObject* type, PyObject* name)
+{
+    auto* keys = reinterpret_cast<DictKeys*>(reinterpret_cast<PyHeapTypeObject*>(type)->ht_cached_keys);
+    if (keys == nullptr || keys->kind != shared_keys) {
+        return true;
+    }
+    const Py_hash_t hash = reinterpret_cast<PyASCIIObject*>(name)->hash;
+    StringEntry* entries = string_entries(keys);
+    for (Py_ssize_t i = 0; i < keys->entry_count; ++i) {
+        PyObject* key = entries[i].key;
+        if (key == name || reinterpret_cast<PyASCIIObject*>(key)->hash == hash) {
+            return true;
+        }
+    }
+    return false;
+}
+
+PyObject* descriptor_attribute(PyObject* object, const Name& name, bool& applied)
+{
+    applied = false;
+    const TypeEntry* entry = find(name.cache.loads, object);
+    if (entry == nullptr || entry->method == nullptr || inline_values(object) == nullptr) {
+        return nullptr;
+    }
+    PyTypeObject* type = Py_TYPE(object);
+    if (may_hold(type, name)) {
+        return nullptr;
+    }
+    applied = true;
+    PyObject* descriptor = entry->method;
+    Py_INCREF(descriptor); // __get__ may run code that changes the type
+    PyObject* result = Py_TYPE(descriptor)->tp_descr_get(descriptor, object,
+                                                        reinterpret_cast<PyObject*>(type));
+    Py_DECREF(descriptor);
+    return result;
 }
 
 bool store_instance_attribute(PyObject* object, const Name& name, PyObject* value)
@@ -294,6 +336,11 @@ PyObject* dict_item_slow(PyObject* dict, const Name& name)
 }
 
 void learn_instance_attribute(PyObject*, const Name&, PyObject*) {}
+PyObject* descriptor_attribute(PyObject*, const Name&, bool& applied)
+{
+    applied = false;
+    return nullptr;
+}
 bool store_instance_attribute(PyObject*, const Name&, PyObject*) { return false; }
 void learn_stored_attribute(PyObject*, const Name&, PyObject*) {}
 void learn_method(PyObject*, const Name&, PyObject*) {}

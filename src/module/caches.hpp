@@ -50,7 +50,8 @@ struct TypeEntry {
                                 // method that applies to the type's instances, else 0
     Py_ssize_t slot = -1;       // attributes: the slot in an instance's inline values, or -1
                                 // for a name that the type itself defines
-    PyObject* method = nullptr; // methods: borrowed from the type while the version holds
+    PyObject* method = nullptr; // methods, and attributes that the type defines as a non-data
+                                // descriptor: borrowed from the type while the version holds
 };
 
 template <class Entry, int size> struct Ways {
@@ -240,6 +241,12 @@ inline PyObject* cached_instance_attribute(PyObject* object, const Name& name, K
 // object's type keep that attribute (a slot of their inline values), or that the type
 // itself defines the name.
 void learn_instance_attribute(PyObject* object, const Name& name, PyObject* value);
+
+// `object.name` for a name that the object's type defines as a non-data descriptor (such
+// as a method) when a cache entry knows the descriptor and the instance does not hide it:
+// the descriptor's __get__, as the generic lookup would call it. Null and no error when no
+// entry applies, null with an error when __get__ fails.
+PyObject* descriptor_attribute(PyObject* object, const Name& name, bool& applied);
 
 // `object.name = value` straight into the slot a cache entry knows, as the generic
 // assignment would store it; false (nothing done) when no entry applies.

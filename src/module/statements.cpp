@@ -89,6 +89,13 @@ Ref module_attr_missing(PyObject* module, const Name& name)
 
 Ref attr_generic(PyObject* object, const Name& name, caches::Known known)
 {
+    if (known == caches::Known::type_attribute) {
+        bool applied;
+        PyObject* value = caches::descriptor_attribute(object, name, applied);
+        if (applied) {
+            return checked(value);
+        }
+    }
     Ref value = checked(PyObject_GetAttr(object, name));
     if (known == caches::Known::nothing) {
         caches::learn_instance_attribute(object, name, value);
