@@ -39,44 +39,6 @@ struct ArgumentStack {
     }
 };
 
-// Whether `count` arguments suit a native method of this calling convention.
-bool arity_fits(int convention, size_t count)
-{
-    return convention == METH_FASTCALL || (convention == METH_O && count == 1) ||
-           (convention == METH_NOARGS && count == 0);
-}
-
-// Calls the C function of a native method descriptor the way the descriptor's own
-// vectorcall does once it has checked the arguments (which the caller has: the convention
-// is METH_O, METH_NOARGS or METH_FASTCALL, the arguments fit it, and the descriptor
-// applies to `self`): under the recursion guard, then the interpreter's check of the
-// result, which only acts on a function that misreports its failure.
-PyObject* call_native(PyObject* descriptor, int convention, PyObject* self,
-                      std::initializer_list<PyObject*> arguments)
-{
-    PyObject* result;
-    PyMethodDef* definition = reinterpret_cast<PyMethodDescrObject*>(descriptor)->d_method;
-    {
-        caches::CallDepth depth(" while calling a Python object");
-        if (depth.failed()) {
-            return nullptr;
-        }
-        if (convention == METH_O) {
-            result = definition->ml_meth(self, *arguments.begin());
-        } else if (convention == METH_NOARGS) {
-            result = definition->ml_meth(self, nullptr);
-        } else {
-            result = reinterpret_cast<_PyCFunctionFast>(reinterpret_cast<void (*)(void)>(
-                definition->ml_meth))(self, arguments.begin(),
-                                      static_cast<Py_ssize_t>(arguments.size()));
-        }
-        if (result != nullptr && !depth.error_set()) {
-            return result;
-        }
-    }
-    return _Py_CheckFunctionResult(PyThreadState_Get(), descriptor, result, nullptr);
-}
-
 } // namespace
 
 Ref module_attr_missing(PyObject* module, const Name& name)
@@ -167,15 +129,15 @@ Ref Method::operator()(std::initializer_list<PyObject*> arguments, PyObject* key
     return ArgumentStack(self_, arguments).call(callable_, keyword_names);
 }
 
-Ref call_method(PyObject* object, const Name& name, std::initializer_list<PyObject*> arguments)
+Ref call_method_generic(PyObject* object, const Name& name,
+                        std::initializer_list<PyObject*> arguments)
 {
-    int convention;
-    PyObject* method = caches::cached_method(object, name, convention);
-    if (method != nullptr && convention != 0 && arity_fits(convention, arguments.size())) {
-        Ref held = Ref::share(method); // the call may change the type that holds it
-        return checked(call_native(method, convention, object, arguments));
-    }
     return Method(object, name)(arguments);
+}
+
+PyObject* native_result_check(PyObject* descriptor, PyObject* result)
+{
+    return _Py_CheckFunctionResult(PyThreadState_Get(), descriptor, result, nullptr);
 }
 
 Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }

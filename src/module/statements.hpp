@@ -68,10 +68,66 @@ private:
     int native_convention_ = 0;  // how to call callable_ directly, if known (see caches)
 };
 
+// Whether `count` arguments suit a native method of this calling convention.
+inline bool arity_fits(int convention, size_t count)
+{
+    return convention == METH_FASTCALL || (convention == METH_O && count == 1) ||
+           (convention == METH_NOARGS && count == 0);
+}
+
+// The interpreter's check of a native function's result, for a function that misreports
+// its failure (returns null without an exception, or a result with one set).
+PyObject* native_result_check(PyObject* descriptor, PyObject* result);
+
+// Calls the C function of a native method descriptor the way the descriptor's own
+// vectorcall does once it has checked the arguments (which the caller has: the convention
+// is METH_O, METH_NOARGS or METH_FASTCALL, the arguments fit it, and the descriptor
+// applies to `self`): one level deeper in the call depth, then the interpreter's check of
+// the result.
+inline PyObject* call_native(PyObject* descriptor, int convention, PyObject* self,
+                             std::initializer_list<PyObject*> arguments)
+{
+    PyObject* result;
+    PyMethodDef* definition = reinterpret_cast<PyMethodDescrObject*>(descriptor)->d_method;
+    {
+        caches::CallDepth depth(" while calling a Python object");
+        if (depth.failed()) {
+            return nullptr;
+        }
+        if (convention == METH_O) {
+            result = definition->ml_meth(self, *arguments.begin());
+        } else if (convention == METH_NOARGS) {
+            result = definition->ml_meth(self, nullptr);
+        } else {
+            result = reinterpret_cast<_PyCFunctionFast>(reinterpret_cast<void (*)(void)>(
+                definition->ml_meth))(self, arguments.begin(),
+                                      static_cast<Py_ssize_t>(arguments.size()));
+        }
+        if (result != nullptr && !depth.error_set()) {
+            return result;
+        }
+    }
+    return native_result_check(descriptor, result);
+}
+
+Ref call_method_generic(PyObject* object, const Name& name,
+                        std::initializer_list<PyObject*> arguments);
+
 // `object.name(*arguments)` for arguments already evaluated: the method is looked up, then
-// called, as Method does.
-Ref call_method(PyObject* object, const Name& name,
-                std::initializer_list<PyObject*> arguments = {});
+// called, as Method does; a native method that a cache entry knows is called directly.
+inline Ref call_method(PyObject* object, const Name& name,
+                       std::initializer_list<PyObject*> arguments = {})
+{
+    int convention;
+    PyObject* method = caches::cached_method(object, name, convention);
+    if (method != nullptr && convention != 0 && arity_fits(convention, arguments.size())) {
+        Py_INCREF(method); // held for the call, which may change the type that holds it
+        PyObject* result = call_native(method, convention, object, arguments);
+        Py_DECREF(method);
+        return checked(result);
+    }
+    return call_method_generic(object, name, arguments);
+}
 
 // `a + b`, `a - b`, `a | b`.
 Ref add(PyObject* a, PyObject* b);
