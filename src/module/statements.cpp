@@ -190,6 +190,11 @@ Ref pair(PyObject* a, PyObject* b)
     return tuple;
 }
 
+Ref import_in_function(PyObject* name, PyObject* globals)
+{
+    return checked(PyImport_ImportModuleLevelObject(name, globals, Py_None, Py_None, 0));
+}
+
 Ref import_module(PyObject* name, PyObject* globals, PyObject* from_list)
 {
     Ref locals = checked(PyDict_New());

@@ -144,6 +144,10 @@ Ref pair(PyObject* a, PyObject* b);
 // The importer's globals are `globals`; its locals an empty dictionary.
 Ref import_module(PyObject* name, PyObject* globals, PyObject* from_list);
 
+// `import name` inside a function body (absolute): the top-level package. Like the
+// interpreter for a function's import, it passes no locals and no from-list.
+Ref import_in_function(PyObject* name, PyObject* globals);
+
 // `print(text)` with the builtins' own print, fetched at its first use and kept for the
 // life of the process, so that neither a module attribute nor a later replacement of
 // builtins.print changes it.

@@ -73,7 +73,7 @@ void set_icon(Call& call, PyObject* const* arguments)
         if (equals(tipe, k.*kind.tipe)) {
             // import ctypes
             call.at(line + 1);
-            Ref ctypes = import_module(k.ctypes, call.globals(), k.empty_tuple);
+            Ref ctypes = import_in_function(k.ctypes, call.globals());
             // myappid = "mycompany.myproduct.subproduct.version" (line + 2), then the shell call
             call.at(line + 3);
             set_application_id(call, ctypes);
