@@ -5,6 +5,9 @@
 // carries the caches of the lookups made with it.
 #pragma once
 
+#include <utility>
+#include <vector>
+
 #include "caches.hpp"
 #include "ref.hpp"
 
@@ -61,7 +64,16 @@ namespace kestrova {
     X(text_app_id, "mycompany.myproduct.subproduct.version")                             \
     X(text_icon_main, "img/icon_zentrova.ico")                                           \
     X(text_icon_tool, "tool.ico")                                                        \
-    X(text_separator, "---------------------------------------------------------------")
+    X(text_separator, "---------------------------------------------------------------")   \
+    /* code objects */                                                                   \
+    X(code_argcount, "co_argcount")                                                      \
+    X(code_posonlyargcount, "co_posonlyargcount")                                        \
+    X(code_nlocals, "co_nlocals")                                                        \
+    X(code_varnames, "co_varnames")                                                      \
+    X(code_freevars, "co_freevars")                                                      \
+    X(code_flags, "co_flags")                                                            \
+    X(code_qualname, "co_qualname")                                                      \
+    X(code_replace, "replace")
 
 #define KESTROVA_INTEGERS(X)                                                             \
     X(int_minus_1, -1) X(int_0, 0) X(int_1, 1) X(int_2, 2) X(int_3, 3) X(int_4, 4)       \
@@ -104,6 +116,10 @@ struct Constants {
 #undef KESTROVA_NAME_MEMBER
 #undef KESTROVA_MEMBER
     Ref empty_tuple;
+
+    // Tuples of interned names (parameters, free variables) made while the functions are
+    // made, one per list of names, shared by the functions that have that list.
+    mutable std::vector<std::pair<const char* const*, Ref>> name_tuples;
 };
 
 using Constant = Ref Constants::*;

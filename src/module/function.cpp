@@ -449,12 +449,23 @@ PyObject* builtins_of(PyObject* globals)
     return builtins;
 }
 
+// The tuple of the interned `names`, made once per load for each list of names.
 Ref name_tuple(const char* const* names, int count)
 {
+    if (count == 0) {
+        return Ref::share(constants().empty_tuple);
+    }
+    auto& made = constants().name_tuples;
+    for (const auto& entry : made) {
+        if (entry.first == names) {
+            return Ref::share(entry.second);
+        }
+    }
     Ref tuple = checked(PyTuple_New(count));
     for (int i = 0; i < count; ++i) {
         PyTuple_SET_ITEM(tuple.get(), i, checked(PyUnicode_InternFromString(names[i])).release());
     }
+    made.emplace_back(names, Ref::share(tuple));
     return tuple;
 }
 
@@ -467,9 +478,9 @@ int count_names(const char* const* names, int capacity)
     return count;
 }
 
-void set_item(PyObject* dict, const char* key, Ref value)
+void set_item(PyObject* dict, PyObject* key, Ref value)
 {
-    checked_status(PyDict_SetItemString(dict, key, value));
+    checked_status(PyDict_SetItem(dict, key, value));
 }
 
 // A code object for introspection: file, name, first line, parameters and free
@@ -481,23 +492,24 @@ Ref make_code(const FunctionDef& def, PyObject* qualname, PyObject* parameters,
                                                                     def.line)));
     const Py_ssize_t count = PyTuple_GET_SIZE(parameters);
     const bool nested = PyTuple_GET_SIZE(free_variables) != 0;
+    const Constants& k = constants();
     Ref changes = checked(PyDict_New());
-    set_item(changes, "co_argcount", checked(PyLong_FromSsize_t(count)));
+    set_item(changes, k.code_argcount, checked(PyLong_FromSsize_t(count)));
     // An argument that cannot be given by keyword shows as positional-only.
     const bool positional_only = def.signature->form == CallForm::one_argument;
-    set_item(changes, "co_posonlyargcount", checked(PyLong_FromSsize_t(positional_only ? count : 0)));
-    set_item(changes, "co_nlocals", checked(PyLong_FromSsize_t(count)));
-    set_item(changes, "co_varnames", Ref::share(parameters));
-    set_item(changes, "co_freevars", Ref::share(free_variables));
-    set_item(changes, "co_flags",
+    set_item(changes, k.code_posonlyargcount, checked(PyLong_FromSsize_t(positional_only ? count : 0)));
+    set_item(changes, k.code_nlocals, checked(PyLong_FromSsize_t(count)));
+    set_item(changes, k.code_varnames, Ref::share(parameters));
+    set_item(changes, k.code_freevars, Ref::share(free_variables));
+    set_item(changes, k.code_flags,
              checked(PyLong_FromLong(CO_OPTIMIZED | CO_NEWLOCALS | (nested ? CO_NESTED : 0))));
 #if PY_VERSION_HEX >= 0x030B0000
-    set_item(changes, "co_qualname", Ref::share(qualname));
+    set_item(changes, k.code_qualname, Ref::share(qualname));
 #else
     (void)qualname;
 #endif
-    Ref replace = checked(PyObject_GetAttrString(empty, "replace"));
-    return checked(PyObject_Call(replace, constants().empty_tuple, changes));
+    Ref replace = checked(PyObject_GetAttr(empty, k.code_replace));
+    return checked(PyObject_Call(replace, k.empty_tuple, changes));
 }
 
 } // namespace

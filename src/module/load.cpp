@@ -291,7 +291,9 @@ void ClassBuilder::method(const FunctionDef& def, const FunctionDef* inner)
         prototype = make_function(*inner, inner_qualname, load_.globals());
     }
     Ref function = load_.function(def, qualname, prototype);
-    checked_status(PyDict_SetItemString(namespace_, def.name, function));
+    // Keyed by the function's own interned name.
+    checked_status(PyDict_SetItem(namespace_, reinterpret_cast<Function*>(function.get())->name,
+                                  function));
 }
 
 Ref ClassBuilder::finish()
