@@ -266,6 +266,52 @@ def test_native_methods_are_looked_up_afresh(K, native_wx, monkeypatch):
     assert seen == [(255, 120, 0), "Louder.Refresh"]
 
 
+@pytest.mark.parametrize("change", ["hide", "other_key_then_hide", "dictionary"])
+def test_methods_of_python_level_buttons_are_looked_up_afresh(K, native_wx, monkeypatch, change):
+    seen = []
+
+    class Button:  # a button class written in Python: instances keep attributes inline
+        def __init__(self, parent, id, label, pos, size):
+            self.label = label
+
+        def SetBackgroundColour(self, colour):
+            seen.append(("class", colour))
+
+        def SetForegroundColour(self, colour):
+            pass
+
+        def SetBezelWidth(self, width):
+            pass
+
+        def Bind(self, event, handler):
+            pass
+
+        def Refresh(self):
+            pass
+
+    monkeypatch.setattr(K, "wx", native_wx)
+    monkeypatch.setattr(K, "GenButton", Button)
+    button = K.tombol()
+    button.btnconfig(native_wx.Panel(), "Go", (1, 2), (3, 4), 3, print)
+    for _ in range(WARM):
+        button.OnMouseEnter3(None)
+    del seen[:]
+
+    def hiding(colour):
+        seen.append(("instance", colour))
+
+    if change == "other_key_then_hide":
+        button.btn.other = 1  # the shared keys grow, the method stays visible
+        button.OnMouseEnter3(None)
+    if change == "dictionary":
+        vars(button.btn)["SetBackgroundColour"] = hiding
+    else:
+        button.btn.SetBackgroundColour = hiding
+    button.OnMouseEnter3(None)
+    expected = [("class", (255, 191, 0))] if change == "other_key_then_hide" else []
+    assert seen == expected + [("instance", (255, 191, 0))]
+
+
 class CaptionList(list):
     SetForegroundColour = list.append  # a native method taking one argument
 

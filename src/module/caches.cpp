@@ -310,19 +310,56 @@ void learn_stored_attribute(PyObject* object, const Name& name, PyObject* value)
     }
 }
 
+// The number of keys in the type's shared keys.
+Py_ssize_t shared_key_count(PyTypeObject* type)
+{
+    auto* keys = reinterpret_cast<DictKeys*>(reinterpret_cast<PyHeapTypeObject*>(type)->ht_cached_keys);
+    return keys != nullptr && keys->kind == shared_keys ? keys->entry_count : -1;
+}
+
+bool method_visible(const TypeEntry& entry, PyObject* object, const Name& name)
+{
+    // An instance keeping a real dictionary may hold anything.
+    if (inline_values(object) == nullptr) {
+        return false;
+    }
+    // Shared keys only ever grow: with no key added since none could hide the method,
+    // none can now.
+    PyTypeObject* type = Py_TYPE(object);
+    const Py_ssize_t count = shared_key_count(type);
+    if (count == entry.slot) {
+        return true;
+    }
+    if (count < 0 || may_hold(type, name)) {
+        return false;
+    }
+    const_cast<TypeEntry&>(entry).slot = count;
+    return true;
+}
+
 void learn_method(PyObject* object, const Name& name, PyObject* method)
 {
     PyTypeObject* type = Py_TYPE(object);
-    // Without an instance dictionary nothing can hide a method of the type.
     if (!enabled || type->tp_getattro != PyObject_GenericGetAttr || !PyUnicode_CheckExact(name.get()) ||
-        type->tp_dictoffset != 0 || (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) ||
         !PyType_HasFeature(Py_TYPE(method), Py_TPFLAGS_METHOD_DESCRIPTOR) ||
         _PyType_Lookup(type, name) != method) {
         return;
     }
+    // Instances without a dictionary cannot hide a method of the type; instances with
+    // inline values hide it only under a key of the type's shared keys.
+    Py_ssize_t keys_seen = -1;
+    if (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) {
+        keys_seen = shared_key_count(type);
+        if (!(type->tp_flags & Py_TPFLAGS_HEAPTYPE) || inline_values(object) == nullptr ||
+            keys_seen < 0 || may_hold(type, name)) {
+            return;
+        }
+    } else if (type->tp_dictoffset != 0) {
+        return;
+    }
     const unsigned int version = version_of(type);
     if (version != 0) {
-        remember(name.cache.methods, version, -1, method, native_convention(type, method));
+        remember(name.cache.methods, version, keys_seen, method, native_convention(type, method));
     }
 }
 

@@ -49,7 +49,10 @@ struct TypeEntry {
     int native_convention = 0;  // methods: METH_O, METH_NOARGS or METH_FASTCALL for a native
                                 // method that applies to the type's instances, else 0
     Py_ssize_t slot = -1;       // attributes: the slot in an instance's inline values, or -1
-                                // for a name that the type itself defines
+                                // for a name that the type itself defines; methods: for
+                                // instances with inline values, the number of keys the
+                                // type's shared keys had when none of them could hide the
+                                // method, or -1 for instances without a dictionary
     PyObject* method = nullptr; // methods, and attributes that the type defines as a non-data
                                 // descriptor: borrowed from the type while the version holds
 };
@@ -258,12 +261,16 @@ void learn_stored_attribute(PyObject* object, const Name& name, PyObject* value)
 // The method `name` that a method call on `object` finds on its type, unbound, if a cache
 // entry knows it; null (and no error) otherwise. `native_convention` tells how to call it
 // directly (0 if not).
+bool method_visible(const TypeEntry& entry, PyObject* object, const Name& name);
+
 inline PyObject* cached_method(PyObject* object, const Name& name, int& native_convention)
 {
 #ifdef KESTROVA_INLINE_CACHES
     if (const TypeEntry* entry = find(name.cache.methods, object)) {
-        native_convention = entry->native_convention;
-        return entry->method;
+        if (entry->slot < 0 || method_visible(*entry, object, name)) {
+            native_convention = entry->native_convention;
+            return entry->method;
+        }
     }
 #else
     (void)object;
@@ -274,8 +281,8 @@ inline PyObject* cached_method(PyObject* object, const Name& name, int& native_c
 }
 
 // After the generic method lookup found `method` unbound on the type of `object`:
-// remembers it when instances of that type have no attribute dictionary that could hide
-// it.
+// remembers it, for instances of that type that have no attribute dictionary or keep
+// their attributes in inline values (where the cache can tell whether one hides it).
 void learn_method(PyObject* object, const Name& name, PyObject* method);
 
 } // namespace caches
