@@ -12,7 +12,7 @@ PACKAGES := python3-dev python3-venv python3-wxgtk4.0 python3-pandas python3-pyt
             python3-hypothesis python3-dbg mypy meson python3-mesonpy ninja-build g++ \
             xvfb xauth
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test bench demo clean
 
 all: build
 
@@ -35,6 +35,11 @@ build: deps $(BUILD)/build.ninja
 test: build
 	PYTHONPATH=$(CURDIR)/$(BUILD) $(GUI_ENV) $(XVFB) $(PYTHON) -m pytest -p no:cacheprovider tests
 
+# The module against its plain-Python peer (benchmarks/run.py): prints the tables and
+# writes them to build-bench/results.json. The test suite runs it once in its quick mode.
+bench: build
+	$(GUI_ENV) $(XVFB) $(PYTHON) benchmarks/run.py --build $(CURDIR)/$(BUILD)
+
 demo: build
 	@mkdir -p $(BUILD)/demo
 	@if [ -n "$$DISPLAY" ]; then \
@@ -45,4 +50,4 @@ demo: build
 	fi
 
 clean:
-	rm -rf $(BUILD) build-variants
+	rm -rf $(BUILD) build-variants build-bench

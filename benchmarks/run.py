@@ -281,6 +281,8 @@ def worker_table(options):
 
 
 def worker_first_calls(options):
+    """The first and second call of each entry point of one implementation, in a fresh
+    process that has loaded both implementations but called neither."""
     import rows
 
     sys.stdout = open(os.devnull, "w")
@@ -289,17 +291,29 @@ def worker_first_calls(options):
 
     toolkit = StubToolkit()
     bind_toolkit(toolkit, *impls.values())
+    impl = impls[options.impl]
+
+    # Single calls are timed on the wall clock, whose reading costs little; the cost of
+    # timing an empty loop is taken off.
+    def once(loop, names):
+        start = time.perf_counter_ns()
+        loop(1, names)
+        return time.perf_counter_ns() - start
+
+    empty_names = {"x": None}
+    empty = rows.compile_loop(rows.Row("empty", "x", None), empty_names)
+    overhead = min(once(empty, empty_names) for _ in range(1000))
     table = []
     for row in rows.ROWS:
-        entry = {"name": row.name}
         with row.context(toolkit):
-            for name, impl in impls.items():
-                names = row.prepare(impl, toolkit)
-                loop = rows.compile_loop(row, names)
-                entry[name + "_first_ns"] = timed(loop, 1, names)
-                entry[name + "_second_ns"] = timed(loop, 1, names)
-        table.append(entry)
-    return {"rows": table}
+            names = row.prepare(impl, toolkit)
+            loop = rows.compile_loop(row, names)
+            gc.disable()
+            first = once(loop, names) - overhead
+            second = once(loop, names) - overhead
+            gc.enable()
+            table.append({"name": row.name, "first_ns": first, "second_ns": second})
+    return {"rows": table, "timing_overhead_ns": overhead}
 
 
 def resident_bytes():
@@ -313,6 +327,9 @@ def resident_bytes():
 
 
 def worker_memory(options):
+    """Resident size and allocated blocks of one implementation's process while it makes
+    `rounds` rounds of calls of every entry point, measured after a warm-up and then every
+    tenth of the rounds."""
     import rows
 
     sys.stdout = open(os.devnull, "w")
@@ -322,31 +339,29 @@ def worker_memory(options):
     toolkit = StubToolkit()
     bind_toolkit(toolkit, *impls.values())
     rounds = 1_000 if options.quick else 100_000
-    result = {"rounds": rounds, "calls_per_round": len(rows.ROWS)}
-    for name in ("module", "plain"):
-        impl = impls[name]
-        batch = []
-        for row in rows.ROWS:
+    impl = impls[options.impl]
+    batch = []
+    for row in rows.ROWS:
+        with row.context(toolkit):
+            names = row.prepare(impl, toolkit)
+        batch.append((row, rows.compile_loop(row, names), names))
+
+    def run(count):
+        for row, loop, names in batch:
             with row.context(toolkit):
-                names = row.prepare(impl, toolkit)
-            batch.append((row, rows.compile_loop(row, names), names))
+                loop(count, names)
 
-        def run(count):
-            for row, loop, names in batch:
-                with row.context(toolkit):
-                    loop(count, names)
+    def sample():
+        gc.collect()
+        return {"rss": resident_bytes(), "blocks": sys.getallocatedblocks()}
 
-        run(1_000)  # warm up: caches, free lists, arenas
-        gc.collect()
-        before = (resident_bytes(), sys.getallocatedblocks())
-        step = 1_000
-        for _ in range(rounds // step):
-            run(step)
-        gc.collect()
-        after = (resident_bytes(), sys.getallocatedblocks())
-        result[name] = {"rss_before": before[0], "rss_after": after[0],
-                        "blocks_before": before[1], "blocks_after": after[1]}
-    return result
+    run(1_000)  # warm up: caches, free lists, arenas
+    samples = [sample()]
+    step = rounds // 10
+    for _ in range(10):
+        run(step)
+        samples.append(sample())
+    return {"rounds": rounds, "calls_per_round": len(batch), "samples": samples}
 
 
 WORKERS = {"table": worker_table, "first": worker_first_calls, "memory": worker_memory}
@@ -355,28 +370,46 @@ SECTIONS = ["stub", "real", "import", "first", "memory"]
 
 # --- the import ------------------------------------------------------------------------------
 
+IMPORT_PRELOAD = "import os, os.path, locale, ctypes, wx, wx.lib.buttons, pandas"
+
+# Prints the CPU time (µs) that `import NAME` takes in this process, after the preloads.
+IMPORT_CPU = IMPORT_PRELOAD + """
+import sys, time
+start = time.process_time_ns()
+import {name}
+sys.stderr.write("cpu %d\\n" % ((time.process_time_ns() - start) // 1000))
+"""
+
+
 def import_self_times(build, quick):
-    """`-X importtime` self time (µs) of KestrovaGUI and, for comparison, of the plain peer
-    (from its cached bytecode), with the toolkit, pandas and the standard modules that both
-    import already loaded."""
-    preload = "import os, os.path, locale, ctypes, wx, wx.lib.buttons, pandas"
+    """The import of KestrovaGUI and, for comparison, of the plain peer (from its bytecode),
+    with the toolkit, pandas and the standard modules that both import already loaded:
+    `-X importtime` self time (µs, wall clock) and the CPU time of the import statement."""
+    import py_compile
+
+    # The environment may forbid writing bytecode caches; the peer is meant to load from one.
+    py_compile.compile(os.path.join(HERE, "plain.py"), doraise=True)
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([build, HERE]))
-    code = preload + "; import KestrovaGUI; import plain"
-    subprocess.run([sys.executable, "-c", code], env=env, check=True,
-                   capture_output=True)  # writes the peer's bytecode cache
-    runs = 1 if quick else 9
-    times = {"KestrovaGUI": [], "plain": []}
-    for _ in range(runs):
-        done = subprocess.run([sys.executable, "-X", "importtime", "-c", code], env=env, check=True,
-                              capture_output=True, text=True)
-        for line in done.stderr.splitlines():
-            match = re.match(r"import time:\s*(\d+)\s*\|\s*(\d+)\s*\|\s*(\S+)\s*$", line)
-            if match and match.group(3) in times:
-                times[match.group(3)].append(int(match.group(1)))
-    return {"runs": runs,
-            "module_self_us": statistics.median(times["KestrovaGUI"]),
-            "plain_self_us": statistics.median(times["plain"]),
-            "module_samples_us": times["KestrovaGUI"]}
+    runs = 1 if quick else 15
+    result = {"runs": runs}
+    for name in ("KestrovaGUI", "plain"):
+        self_times, cpu_times = [], []
+        for _ in range(runs):
+            done = subprocess.run([sys.executable, "-X", "importtime", "-c",
+                                   IMPORT_PRELOAD + "; import " + name],
+                                  env=env, check=True, capture_output=True, text=True)
+            for line in done.stderr.splitlines():
+                match = re.match(r"import time:\s*(\d+)\s*\|\s*(\d+)\s*\|\s*(\S+)\s*$", line)
+                if match and match.group(3) == name:
+                    self_times.append(int(match.group(1)))
+            done = subprocess.run([sys.executable, "-c", IMPORT_CPU.format(name=name)],
+                                  env=env, check=True, capture_output=True, text=True)
+            cpu_times.append(int(re.search(r"cpu (\d+)", done.stderr).group(1)))
+        key = "module" if name == "KestrovaGUI" else "plain"
+        result[key + "_self_us"] = statistics.median(self_times)
+        result[key + "_cpu_us"] = statistics.median(cpu_times)
+        result[key + "_self_samples_us"] = self_times
+    return result
 
 
 # --- reporting -------------------------------------------------------------------------------
@@ -429,32 +462,39 @@ def report(results):
         print("\nAgainst the real toolkit: skipped (%s)" % results["real_skipped"])
     imp = results.get("import")
     if imp:
-        print("\nImport self time (-X importtime, toolkit and pandas already imported, median of %d):"
-              " module %d us, plain peer %d us (from bytecode cache)"
-              % (imp["runs"], imp["module_self_us"], imp["plain_self_us"]))
+        print("\nImport, with the toolkit and pandas already imported (median of %d runs):"
+              % imp["runs"])
+        print("  -X importtime self time: module %d us, plain peer %d us (from its bytecode)"
+              % (imp["module_self_us"], imp["plain_self_us"]))
+        print("  CPU time of the import:   module %d us, plain peer %d us"
+              % (imp["module_cpu_us"], imp["plain_cpu_us"]))
     if "first_calls" in results:
-        print("\nFirst calls in a fresh process (stub toolkit), ns: module first/second,"
-              " plain first/second")
-        for row in results["first_calls"]["rows"]:
+        first = results["first_calls"]
+        print("\nFirst calls, each implementation in a fresh process (stub toolkit; median of %d"
+              " processes), ns:" % first["processes"])
+        print("  %-28s %9s %9s   %9s %9s" % ("entry point", "module 1st", "2nd", "plain 1st", "2nd"))
+        for module, plain in zip(first["module"], first["plain"]):
             print("  %-28s %9.0f %9.0f   %9.0f %9.0f" % (
-                row["name"], row["module_first_ns"], row["module_second_ns"],
-                row["plain_first_ns"], row["plain_second_ns"]))
+                module["name"], module["first_ns"], module["second_ns"], plain["first_ns"],
+                plain["second_ns"]))
     memory = results.get("memory")
-    if not memory:
-        return
-    print("\nMemory over %d rounds of all %d entry points (stub toolkit):"
-          % (memory["rounds"], memory["calls_per_round"]))
-    for name in ("module", "plain"):
-        entry = memory[name]
-        print("  %-7s RSS %8.1f KiB -> %8.1f KiB (%+.1f KiB); allocated blocks %d -> %d (%+d)" % (
-            name, entry["rss_before"] / 1024, entry["rss_after"] / 1024,
-            (entry["rss_after"] - entry["rss_before"]) / 1024, entry["blocks_before"],
-            entry["blocks_after"], entry["blocks_after"] - entry["blocks_before"]))
+    if memory:
+        print("\nMemory, each implementation in its own process (stub toolkit): %d rounds of"
+              " all %d entry points after a warm-up" % (memory["module"]["rounds"],
+                                                      memory["module"]["calls_per_round"]))
+        for name in ("module", "plain"):
+            samples = memory[name]["samples"]
+            rss = [sample["rss"] // 1024 for sample in samples]
+            blocks = [sample["blocks"] for sample in samples]
+            print("  %-7s RSS KiB after warm-up %d, after all rounds %d (%+d; range over the"
+                  " tenths %d-%d); allocated blocks %d -> %d (%+d)" % (
+                      name, rss[0], rss[-1], rss[-1] - rss[0], min(rss[1:]), max(rss[1:]),
+                      blocks[0], blocks[-1], blocks[-1] - blocks[0]))
 
 
 # --- main ------------------------------------------------------------------------------------
 
-def run_worker(kind, options, stub_dir, toolkit="stub", cwd=None):
+def run_worker(kind, options, stub_dir, toolkit="stub", cwd=None, impl=None):
     with tempfile.TemporaryDirectory() as scratch:
         output = os.path.join(scratch, "result.json")
         # Against the stub toolkit, the module loads with the pure-Python stand-ins for
@@ -468,6 +508,8 @@ def run_worker(kind, options, stub_dir, toolkit="stub", cwd=None):
             command.append("--quick")
         if kind == "table":
             command += ["--toolkit", toolkit]
+        if impl:
+            command += ["--impl", impl]
         subprocess.run(command, env=env, check=True, cwd=cwd)
         with open(output) as handle:
             return json.load(handle)
@@ -489,6 +531,7 @@ def main():
     parser.add_argument("--worker", choices=sorted(WORKERS), help=argparse.SUPPRESS)
     parser.add_argument("--toolkit", choices=["stub", "real"], help=argparse.SUPPRESS)
     parser.add_argument("--output", help=argparse.SUPPRESS)
+    parser.add_argument("--impl", choices=["module", "plain"], help=argparse.SUPPRESS)
     options = parser.parse_args()
     options.build = os.path.abspath(options.build)
 
@@ -511,9 +554,22 @@ def main():
     if "import" in sections:
         results["import"] = import_self_times(options.build, options.quick)
     if "first" in sections:
-        results["first_calls"] = run_worker("first", options, stub_dir)
+        # Fresh processes, alternating between the implementations; medians per entry point.
+        processes = 1 if options.quick else 7
+        runs = {"module": [], "plain": []}
+        for _ in range(processes):
+            for impl in runs:
+                runs[impl].append(run_worker("first", options, stub_dir, impl=impl)["rows"])
+        results["first_calls"] = {
+            "processes": processes,
+            **{impl: [{"name": rows_[0]["name"],
+                       "first_ns": statistics.median(r["first_ns"] for r in rows_),
+                       "second_ns": statistics.median(r["second_ns"] for r in rows_)}
+                      for rows_ in zip(*runs[impl])]
+               for impl in runs}}
     if "memory" in sections:
-        results["memory"] = run_worker("memory", options, stub_dir)
+        results["memory"] = {impl: run_worker("memory", options, stub_dir, impl=impl)
+                             for impl in ("module", "plain")}
     report(results)
     os.makedirs(os.path.dirname(os.path.abspath(options.json)), exist_ok=True)
     with open(options.json, "w") as handle:
