@@ -4,7 +4,8 @@
     python3 benchmarks/profile.py [--calls N] [--keep DIR] [ROW-PATTERN ...]
 
 Runs each selected row (all rows by default; a pattern selects the rows whose name contains
-it) under valgrind's callgrind, counting only the instructions of one batch of N calls for
+it) under valgrind's callgrind (against the stub toolkit, or with --toolkit real against the
+real one), counting only the instructions of one batch of N calls for
 each implementation, and prints instructions per call and their ratio. Unlike wall-clock
 time, the counts repeat exactly from run to run and do not depend on the machine's load.
 With --keep, the callgrind files stay in DIR (one per batch, in the order printed) for
@@ -33,7 +34,7 @@ def inner(options):
     impls = run.load_implementations()
     import ctypes  # noqa: F401
 
-    toolkit = run.StubToolkit()
+    toolkit = run.RealToolkit() if options.toolkit == "real" else run.StubToolkit()
     run.bind_toolkit(toolkit, *impls.values())
     selected = [row for row in rows.ROWS
                 if not options.rows or any(p in row.name for p in options.rows)]
@@ -54,6 +55,8 @@ def main():
     parser.add_argument("--calls", type=int, default=1000)
     parser.add_argument("--build", default=os.path.join(run.ROOT, "build"))
     parser.add_argument("--keep")
+    parser.add_argument("--toolkit", choices=["stub", "real"], default="stub",
+                        help="the real toolkit needs a display (run under xvfb-run)")
     parser.add_argument("--valgrind", action="append", default=[],
                         help="extra valgrind option, such as --branch-sim=yes (repeatable)")
     parser.add_argument("--inner", action="store_true", help=argparse.SUPPRESS)
@@ -69,13 +72,15 @@ def main():
     for old in glob.glob(os.path.join(directory, "callgrind.out*")):
         os.remove(old)
     index = os.path.join(directory, "index.tsv")
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
-        [run.STUBS, os.path.abspath(options.build), stub_dir, HERE]))
+    stubs = [run.STUBS] if options.toolkit == "stub" else []
+    env = dict(os.environ, GSETTINGS_BACKEND="memory", PYTHONPATH=os.pathsep.join(
+        stubs + [os.path.abspath(options.build), stub_dir, HERE]))
     command = ["valgrind", "--tool=callgrind", "--collect-atstart=no"] + options.valgrind + [
                "--callgrind-out-file=" + os.path.join(directory, "callgrind.out"),
                sys.executable, os.path.abspath(__file__), "--inner", "--index", index,
-               "--calls", str(options.calls)] + options.rows
-    subprocess.run(command, env=env, check=True, stderr=subprocess.DEVNULL)
+               "--calls", str(options.calls), "--toolkit", options.toolkit] + options.rows
+    subprocess.run(command, env=env, check=True, stderr=subprocess.DEVNULL,
+                   cwd=run.EXAMPLES if options.toolkit == "real" else None)
 
     with open(index) as handle:
         batches = [line.rstrip("\n").split("\t") for line in handle]

@@ -340,26 +340,33 @@ bool method_visible(const TypeEntry& entry, PyObject* object, const Name& name)
 void learn_method(PyObject* object, const Name& name, PyObject* method)
 {
     PyTypeObject* type = Py_TYPE(object);
-    if (!enabled || type->tp_getattro != PyObject_GenericGetAttr || !PyUnicode_CheckExact(name.get()) ||
-        !PyType_HasFeature(Py_TYPE(method), Py_TPFLAGS_METHOD_DESCRIPTOR) ||
-        _PyType_Lookup(type, name) != method) {
-        return;
-    }
-    // Instances without a dictionary cannot hide a method of the type; instances with
-    // inline values hide it only under a key of the type's shared keys.
-    Py_ssize_t keys_seen = -1;
-    if (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) {
-        keys_seen = shared_key_count(type);
-        if (!(type->tp_flags & Py_TPFLAGS_HEAPTYPE) || inline_values(object) == nullptr ||
-            keys_seen < 0 || may_hold(type, name)) {
-            return;
-        }
-    } else if (type->tp_dictoffset != 0) {
+    if (!enabled || !PyUnicode_CheckExact(name.get()) || _PyType_Lookup(type, name) != method) {
         return;
     }
     const unsigned int version = version_of(type);
-    if (version != 0) {
+    if (version == 0) {
+        return;
+    }
+    // Instances without a dictionary cannot hide a method of the type; instances with
+    // inline values hide it only under a key of the type's shared keys. Instances with a
+    // real dictionary can hide anything: a negative entry saves learning at every call.
+    Py_ssize_t keys_seen = -1;
+    bool cacheable = type->tp_getattro == PyObject_GenericGetAttr &&
+                     PyType_HasFeature(Py_TYPE(method), Py_TPFLAGS_METHOD_DESCRIPTOR);
+    if (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) {
+        if (inline_values(object) == nullptr) {
+            return; // this instance only keeps a real dictionary; others may not
+        }
+        keys_seen = shared_key_count(type);
+        cacheable = cacheable && (type->tp_flags & Py_TPFLAGS_HEAPTYPE) && keys_seen >= 0 &&
+                    !may_hold(type, name);
+    } else if (type->tp_dictoffset != 0) {
+        cacheable = false;
+    }
+    if (cacheable) {
         remember(name.cache.methods, version, keys_seen, method, native_convention(type, method));
+    } else {
+        remember(name.cache.methods, version, -1, nullptr);
     }
 }
 

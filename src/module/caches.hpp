@@ -260,13 +260,21 @@ void learn_stored_attribute(PyObject* object, const Name& name, PyObject* value)
 
 // The method `name` that a method call on `object` finds on its type, unbound, if a cache
 // entry knows it; null (and no error) otherwise. `native_convention` tells how to call it
-// directly (0 if not).
+// directly (0 if not); `learn` whether the generic lookup may teach the cache something
+// (not when an entry knows that the type's methods of that name are not cached).
 bool method_visible(const TypeEntry& entry, PyObject* object, const Name& name);
 
-inline PyObject* cached_method(PyObject* object, const Name& name, int& native_convention)
+inline PyObject* cached_method(PyObject* object, const Name& name, int& native_convention,
+                               bool& learn)
 {
+    native_convention = 0;
+    learn = true;
 #ifdef KESTROVA_INLINE_CACHES
     if (const TypeEntry* entry = find(name.cache.methods, object)) {
+        if (entry->method == nullptr) {
+            learn = false;
+            return nullptr;
+        }
         if (entry->slot < 0 || method_visible(*entry, object, name)) {
             native_convention = entry->native_convention;
             return entry->method;
@@ -276,7 +284,6 @@ inline PyObject* cached_method(PyObject* object, const Name& name, int& native_c
     (void)object;
     (void)name;
 #endif
-    native_convention = 0;
     return nullptr;
 }
 

@@ -103,7 +103,8 @@ Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments, PyObj
 Method::Method(PyObject* object, const Name& name)
 {
 #if PY_VERSION_HEX < 0x030D0000
-    if (PyObject* method = caches::cached_method(object, name, native_convention_)) {
+    bool learn;
+    if (PyObject* method = caches::cached_method(object, name, native_convention_, learn)) {
         callable_ = Ref::share(method);
         self_ = object;
         return;
@@ -113,7 +114,9 @@ Method::Method(PyObject* object, const Name& name)
     callable_ = checked(found);
     if (unbound) {
         self_ = object;
-        caches::learn_method(object, name, found);
+        if (learn) {
+            caches::learn_method(object, name, found);
+        }
     }
 #else
     callable_ = checked(PyObject_GetAttr(object, name));

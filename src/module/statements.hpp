@@ -119,7 +119,8 @@ inline Ref call_method(PyObject* object, const Name& name,
                        std::initializer_list<PyObject*> arguments = {})
 {
     int convention;
-    PyObject* method = caches::cached_method(object, name, convention);
+    bool learn;
+    PyObject* method = caches::cached_method(object, name, convention, learn);
     if (method != nullptr && convention != 0 && arity_fits(convention, arguments.size())) {
         Py_INCREF(method); // held for the call, which may change the type that holds it
         PyObject* result = call_native(method, convention, object, arguments);
