@@ -38,6 +38,17 @@ def inner(options):
     run.bind_toolkit(toolkit, *impls.values())
     selected = [row for row in rows.ROWS
                 if not options.rows or any(p in row.name for p in options.rows)]
+    if options.panel:
+        with open(options.index, "w") as index:
+            for name, impl in impls.items():
+                rows.build_panel(impl, toolkit.real_wx.Panel(toolkit.frame), 100)  # warm up
+                toolkit.settle()
+                panel = toolkit.real_wx.Panel(toolkit.frame)
+                stubwx.measured_call(rows.build_panel, impl, panel, 100)
+                panel.Destroy()
+                toolkit.settle()
+                index.write("panel of 100 rows\t%s\n" % name)
+        return
     with open(options.index, "w") as index:
         for row in selected:
             with row.context(toolkit):
@@ -55,6 +66,8 @@ def main():
     parser.add_argument("--calls", type=int, default=1000)
     parser.add_argument("--build", default=os.path.join(run.ROOT, "build"))
     parser.add_argument("--keep")
+    parser.add_argument("--panel", action="store_true",
+                        help="count one build of a 100-row panel instead (real toolkit)")
     parser.add_argument("--toolkit", choices=["stub", "real"], default="stub",
                         help="the real toolkit needs a display (run under xvfb-run)")
     parser.add_argument("--valgrind", action="append", default=[],
@@ -62,6 +75,8 @@ def main():
     parser.add_argument("--inner", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--index", help=argparse.SUPPRESS)
     options = parser.parse_args()
+    if options.panel:
+        options.toolkit = "real"
     if options.inner:
         inner(options)
         return
@@ -79,6 +94,8 @@ def main():
                "--callgrind-out-file=" + os.path.join(directory, "callgrind.out"),
                sys.executable, os.path.abspath(__file__), "--inner", "--index", index,
                "--calls", str(options.calls), "--toolkit", options.toolkit] + options.rows
+    if options.panel:
+        command.append("--panel")
     subprocess.run(command, env=env, check=True, stderr=subprocess.DEVNULL,
                    cwd=run.EXAMPLES if options.toolkit == "real" else None)
 
@@ -90,7 +107,7 @@ def main():
     for (row, impl), dump in zip(batches, dumps):
         with open(dump) as handle:
             total = int(re.search(r"^totals:\s*(\d+)", handle.read(), re.M).group(1))
-        counts.setdefault(row, {})[impl] = total / options.calls
+        counts.setdefault(row, {})[impl] = total / (1 if options.panel else options.calls)
     print("%-30s %12s %12s %7s" % ("entry point", "module Ir", "plain Ir", "ratio"))
     for row, entry in counts.items():
         print("%-30s %12.0f %12.0f %7.2f" % (row, entry["module"], entry["plain"],
