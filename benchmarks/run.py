@@ -275,7 +275,7 @@ def worker_table(options):
                 if not options.rows or any(p in row.name for p in options.rows.split(","))]
     table = [measure_row(row, toolkit, impls, repetitions, target) for row in selected]
     if toolkit.name == "real" and not options.rows:
-        table.append(measure_panel(toolkit, impls, 1 if options.quick else 15))
+        table.append(measure_panel(toolkit, impls, 1 if options.quick else 21))
     return {"toolkit": toolkit.name, "rows": table,
             "median_ratio": statistics.median(r["ratio"] for r in table)}
 

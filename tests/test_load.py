@@ -27,6 +27,21 @@ def check(process, stdout="\n"):
     return process.stderr.splitlines()
 
 
+def test_load_leaves_no_classes_of_its_own_behind():
+    # Only the public classes and the type of the module's functions: nothing else that
+    # the load makes for itself stays among object's subclasses, even before a collection.
+    lines = check(run_python(REPORT + """
+import gc, os, os.path, locale, wx, wx.lib.buttons, pandas
+gc.disable()
+before = set(object.__subclasses__())
+import KestrovaGUI as K
+public = {K.FormA, K.FormFolderTIF, K.FormFolderProjection, K.FormFolderCSV, K.FormText, K.FormA2,
+          K.FormC, K.FormB, K.FormB2, K.tombol, type(K.garis)}
+report(sorted(c.__qualname__ for c in set(object.__subclasses__()) - before - public))
+"""))
+    assert lines == ["[]"]
+
+
 @pytest.mark.parametrize("stubs", [True, False], ids=["stub toolkit", "real toolkit"])
 def test_loads_once_with_one_empty_line(stubs):
     lines = check(run_python(REPORT + """

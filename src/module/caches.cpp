@@ -154,6 +154,12 @@ bool layout_matches()
                                                     class_name.get(), bases.get(),
                                                     namespace_.get(), nullptr));
     auto* probe_type = reinterpret_cast<PyTypeObject*>(type.get());
+    // A class lives in reference cycles; clear them at once, so that it goes with the
+    // last reference instead of staying among object's subclasses until a collection.
+    struct Dismantle {
+        PyObject* type;
+        ~Dismantle() { Py_TYPE(type)->tp_clear(type); }
+    } dismantle{type};
     if (!(probe_type->tp_flags & Py_TPFLAGS_MANAGED_DICT)) {
         return false;
     }
