@@ -45,11 +45,11 @@ wheel: deps
 	    --config-settings=setup-args=-Dwerror=true --config-settings=compile-args=-j2 .
 
 # A fresh virtual environment that sees Debian's wxPython, pandas, pytest and mypy, with the
-# wheel installed into it.
+# wheel installed into it (its dependencies must be met by those Debian packages: no index).
 venv: wheel
 	rm -rf $(VENV)
 	$(PYTHON) -m venv --system-site-packages $(VENV)
-	$(PIP_ENV) $(VENV)/bin/python -m pip install --no-index --no-deps --no-cache-dir $(WHEELS)/*.whl
+	$(PIP_ENV) $(VENV)/bin/python -m pip install --no-index --no-cache-dir $(WHEELS)/*.whl
 
 # First the installed type stubs against the installed module, then the whole suite against
 # the installed module (the tests refuse to run on any other copy of it).
