@@ -23,6 +23,34 @@ sys.path[:0] = MODULE_PATH + [str(TESTS)]
 os.environ.setdefault("GSETTINGS_BACKEND", "memory")  # no dconf warnings from GTK
 
 
+def module_origin():
+    """The file that `import KestrovaGUI` loads in this process."""
+    spec = importlib.util.find_spec("KestrovaGUI")
+    return pathlib.Path(spec.origin).resolve() if spec and spec.origin else None
+
+
+def pytest_configure(config):
+    # Neither kind of run may quietly test another copy of the module: a run against the
+    # installed module takes it from this interpreter's own site-packages (the virtual
+    # environment's, when run from one), never from a build directory; the default run
+    # takes it from the build directory, never from an installed copy.
+    origin = module_origin()
+    if origin is None:
+        raise pytest.UsageError("KestrovaGUI cannot be imported (is it built or installed?)")
+    if INSTALLED:
+        if not (origin.is_relative_to(pathlib.Path(sys.prefix).resolve())
+                and origin.parent.name in ("site-packages", "dist-packages")):
+            raise pytest.UsageError("KESTROVA_INSTALLED=1, but KestrovaGUI comes from %s, which is "
+                                    "not installed in %s" % (origin, sys.prefix))
+    elif origin.parent != BUILD.resolve():
+        raise pytest.UsageError("KestrovaGUI comes from %s, not from the build directory %s"
+                                % (origin, BUILD))
+
+
+def pytest_report_header(config):
+    return "KestrovaGUI: %s" % module_origin()
+
+
 def run_python(code, *, stubs=True, path=(), args=(), interpreter=sys.executable, timeout=120):
     """Runs `code` in a fresh interpreter, with the stub toolkit first on the path unless
     `stubs` is false, and returns the completed process."""
