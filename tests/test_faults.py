@@ -1,0 +1,90 @@
+"""Injected faults: a toolkit that raises at the k-th step of a call, for every k of every
+initialiser, handler and function. The caller must receive that very exception, with the
+module's traceback entry for the function that was running at a line inside its body,
+and everything the call did before the fault must stay done."""
+
+import pytest
+from conftest import calls, module_entries
+from faulty_toolkit import Toolkit, fault_for, run_faulted, targets
+from public_api import CALLABLES
+
+TARGETS = targets()
+
+
+@pytest.fixture(scope="module")
+def toolkit():
+    return Toolkit()
+
+
+@pytest.fixture
+def faulty(K, toolkit):
+    restore = toolkit.bind(K)
+    toolkit.start()
+    yield toolkit
+    restore()
+
+
+def expected_entries(target, steps):
+    """The module functions that the fault leaves, outermost first."""
+    what = steps[-1][0]
+    owner = target.owner(what, [s for s, _ in steps[:-1]])
+    return [target.qualname] if owner == target.qualname else [target.qualname, owner]
+
+
+@pytest.mark.parametrize("target", TARGETS, ids=str)
+def test_fault_at_every_step(K, faulty, target):
+    error, clean_steps = run_faulted(K, faulty, target, None, None)
+    assert error is None, "the call fails without a fault: %r" % error
+    clean_calls = calls(faulty.stub)
+    assert clean_steps, "the call takes no step"
+
+    last_line = {}
+    for k in range(1, len(clean_steps) + 1):
+        fault = fault_for(k)
+        caught, steps = run_faulted(K, faulty, target, k, fault)
+        what, log_length = clean_steps[k - 1]
+        context = "fault at step %d (%s)" % (k, what)
+        assert caught is fault, "%s: the caller got %r" % (context, caught)
+        assert [s for s, _ in steps] == [s for s, _ in clean_steps[:k]], context
+
+        # Everything done before the fault stays done, nothing after it happens.
+        assert calls(faulty.stub) == clean_calls[:log_length], context
+
+        entries = module_entries(caught.__traceback__)
+        names = expected_entries(target, clean_steps[:k])
+        assert [name for name, _ in entries] == [CALLABLES[n].traceback_name for n in names], context
+        for qualname, (_, line) in zip(names, entries):
+            function = CALLABLES[qualname]
+            assert function.line < line and (function.end is None or line < function.end), context
+        # Statements are numbered in the order they run.
+        qualname, line = names[-1], entries[-1][1]
+        assert line >= last_line.get(qualname, 0), context
+        last_line[qualname] = line
+
+    assert run_faulted(K, faulty, target, len(clean_steps) + 1, fault_for(0))[0] is None
+
+
+def test_button_stays_named_after_a_fault(K, faulty):
+    """Once its button exists, btnconfig's object names it, whatever fails afterwards."""
+    button = K.tombol()
+    panel = faulty.stub.Panel()
+    faulty.start()
+    button.btnconfig(panel, "Go", (1, 2), (3, 4), 4, print)
+    steps = [what for what, _ in faulty.plan.steps]
+    made = steps.index("GenButton()") + 1
+    for k in range(1, len(steps) + 1):
+        button = K.tombol()
+        faulty.start(k, fault_for(k))
+        with pytest.raises(BaseException) as caught:
+            button.btnconfig(panel, "Go", (1, 2), (3, 4), 4, print)
+        assert caught.value is faulty.plan.error
+        faulty.plan.fail_at = None
+        if k > made:
+            assert button.btn.label == "GenButton1"
+        else:
+            assert "btn" not in vars(button)
+
+
+def test_targets_cover_every_callable():
+    covered = {target.qualname for target in TARGETS} | {t.callee for t in TARGETS if t.callee}
+    assert covered == set(CALLABLES)
