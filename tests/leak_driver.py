@@ -96,69 +96,27 @@ def scenario(callable_name, description, cases, iterations):
 # The load, before the module is in the process
 
 
-class Refuse:
-    """A finder that makes one import fail."""
-
-    def __init__(self, name, error):
-        self.name, self.error = name, error
-
-    def find_spec(self, name, path=None, target=None):
-        if name == self.name:
-            raise self.error(self.name)
-
-
 class Broken:
     def write(self, text):
         raise OSError("stdout is closed")
 
 
-def failed_load(expected, install, remove):
-    def attempt():
-        install()
-        try:
-            import KestrovaGUI  # noqa: F401
-        finally:
-            remove()
-    return ("import", attempt, expected)
-
-
 def drive_loads(iterations):
-    def refuse(name, error):
-        finder = Refuse(name, error)
-        return (lambda: sys.meta_path.insert(0, finder)), (lambda: sys.meta_path.remove(finder))
+    from load_faults import STEPS
 
-    def broken_stdout():
-        saved = []
-        return (lambda: saved.append(sys.stdout) or setattr(sys, "stdout", Broken())), \
-               (lambda: setattr(sys, "stdout", saved.pop()))
+    for step, _, inject in STEPS:
+        def attempt(inject=inject, step=step):
+            with inject(ImportError(step)):
+                import KestrovaGUI  # noqa: F401
 
-    def without_genbutton():
-        saved = []
-
-        def install():
-            buttons = importlib.import_module("wx.lib.buttons")
-            saved.append(buttons.GenButton)
-            del buttons.GenButton
-
-        return install, (lambda: setattr(sys.modules["wx.lib.buttons"], "GenButton", saved.pop()))
-
-    # In this order: the toolkit is imported for the first time by the second case.
-    failures = [
-        ("the toolkit cannot be imported", ImportError, refuse("wx", ImportError)),
-        ("pandas is missing", ModuleNotFoundError, refuse("pandas", ModuleNotFoundError)),
-        ("writing the empty line fails", OSError, broken_stdout()),
-        ("GenButton is missing from wx.lib.buttons", ImportError, without_genbutton()),
-    ]
-    for description, expected, (install, remove) in failures:
-        scenario("load", "failed load: " + description,
-                 [failed_load(expected, install, remove)], iterations)
+        scenario("load", "failed load: " + step, [("import", attempt, ImportError)], iterations)
         assert "KestrovaGUI" not in sys.modules
 
     # Module objects made before the load, which may never run the body afterwards: each
     # refuses once (a refused one counts as executed), so every run takes a fresh one.
     import _imp
     spec = importlib.util.find_spec("KestrovaGUI")
-    others = [_imp.create_dynamic(spec) for _ in range(3 * iterations)]
+    others = [_imp.create_dynamic(spec) for _ in range(4 * iterations)]
 
     import KestrovaGUI as K  # the recovered load
 

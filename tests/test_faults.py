@@ -3,9 +3,12 @@ initialiser, handler and function. The caller must receive that very exception, 
 module's traceback entry for the function that was running at a line inside its body,
 and everything the call did before the fault must stay done."""
 
+import json
+
 import pytest
-from conftest import calls, module_entries
+from conftest import calls, module_entries, run_python
 from faulty_toolkit import Toolkit, fault_for, run_faulted, targets
+from load_faults import STEPS
 from public_api import CALLABLES
 
 TARGETS = targets()
@@ -88,3 +91,39 @@ def test_button_stays_named_after_a_fault(K, faulty):
 def test_targets_cover_every_callable():
     covered = {target.qualname for target in TARGETS} | {t.callee for t in TARGETS if t.callee}
     assert covered == set(CALLABLES)
+
+
+LOAD = """
+import json, sys, traceback
+from load_faults import STEPS
+
+class Injected(Exception):
+    pass
+
+results = []
+for step, line, inject in STEPS:
+    error = Injected(step)
+    try:
+        with inject(error):
+            import KestrovaGUI
+    except BaseException as caught:
+        entries = [[f.name, f.lineno] for f in traceback.extract_tb(caught.__traceback__)
+                   if f.filename == "KestrovaGUI"]
+        results.append([step, caught is error, entries, "KestrovaGUI" in sys.modules])
+    else:
+        results.append([step, "loaded"])
+import KestrovaGUI
+results.append(callable(KestrovaGUI.garis))
+print(json.dumps(results), file=sys.stderr)
+"""
+
+
+def test_load_fault_at_every_step():
+    """Each body step of the load fails in turn: the caller gets that very exception with
+    the entry of the load at the step's line, the module is gone, and a later import
+    loads it (writing the empty line once)."""
+    process = run_python(LOAD)
+    assert process.returncode == 0, process.stderr
+    assert process.stdout == "\n"
+    results = json.loads(process.stderr.splitlines()[-1])
+    assert results == [[step, True, [["init KestrovaGUI", line]], False] for step, line, _ in STEPS] + [True]
