@@ -57,6 +57,7 @@ class Toolkit:
         self.stub = stub
         self.plan = plan = Plan(stub.log)
         self._instrument(stub, plan)
+        self._instrumented = {}
 
         # Every name is read through __getattr__, so each read is a step.
         self.wx = types.ModuleType("wx")
@@ -172,10 +173,31 @@ class Toolkit:
         del self.shell_calls[:]
         self.plan.start(fail_at, error)
 
+    def instrumented(self, cls):
+        """A subclass of one of the module's classes whose objects count the reads and
+        writes of their attributes (entryOpenFile, btn, their methods) as steps."""
+        if cls not in self._instrumented:
+            plan = self.plan
+
+            class Instrumented(cls):
+                def __getattribute__(self, name):
+                    if not name.startswith("__"):
+                        plan.step("%s.%s" % (cls.__name__, name))
+                    return object.__getattribute__(self, name)
+
+                def __setattr__(self, name, value):
+                    plan.step("%s.%s = ..." % (cls.__name__, name))
+                    object.__setattr__(self, name, value)
+
+            Instrumented.__name__ = Instrumented.__qualname__ = cls.__name__
+            self._instrumented[cls] = Instrumented
+        return self._instrumented[cls]
+
     def bind(self, K):
-        """Makes the module use this toolkit; returns a function that undoes it."""
-        saved = {name: vars(K)[name] for name in ("wx", "GenButton")}
-        K.wx, K.GenButton = self.wx, self.GenButton
+        """Makes the module use this toolkit, and the forms make instrumented tombol
+        objects; returns a function that undoes it."""
+        saved = {name: vars(K)[name] for name in ("wx", "GenButton", "tombol")}
+        K.wx, K.GenButton, K.tombol = self.wx, self.GenButton, self.instrumented(saved["tombol"])
 
         def restore():
             for name, value in saved.items():
@@ -237,14 +259,15 @@ def _form_arguments(tk, name, parameters, status):
 def _form(name, parameters):
     def prepare(K, tk):
         arguments = _form_arguments(tk, name, parameters, "OpenFile")
-        return lambda: getattr(K, name)(*arguments)
+        form_class = tk.instrumented(getattr(K, name))
+        return lambda: form_class(*arguments)
     return prepare
 
 
 def _handler(name, parameters, status, confirmed):
     def prepare(K, tk):
         tk.start()
-        getattr(K, name)(*_form_arguments(tk, name, parameters, status))
+        tk.instrumented(getattr(K, name))(*_form_arguments(tk, name, parameters, status))
         (handler,) = [args[1] for _, method, args, _ in tk.stub.log if method == "Bind" and args[0] == "EVT_BUTTON"]
         tk.stub.FileDialog.modal_result = tk.stub.ID_OK if confirmed else tk.stub.ID_CANCEL
         return lambda: handler("press event")
@@ -256,7 +279,8 @@ def _btnconfig(btntype):
         button = K.tombol()
         panel = tk.stub.Panel()
         kind = tk.Number(btntype)
-        return lambda: button.btnconfig(panel, "Go", (1, 2), (3, 4), kind, print)
+        btnconfig = button.btnconfig  # looked up here, so that every step is the module's
+        return lambda: btnconfig(panel, "Go", (1, 2), (3, 4), kind, print)
     return prepare
 
 
@@ -264,7 +288,8 @@ def _hover(handler):
     def prepare(K, tk):
         button = K.tombol()
         button.btnconfig(tk.stub.Panel(), "Go", (1, 2), (3, 4), 0, print)
-        return lambda: getattr(button, handler)(None)
+        method = getattr(button, handler)
+        return lambda: method(None)
     return prepare
 
 

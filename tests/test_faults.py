@@ -69,23 +69,23 @@ def test_fault_at_every_step(K, faulty, target):
 
 def test_button_stays_named_after_a_fault(K, faulty):
     """Once its button exists, btnconfig's object names it, whatever fails afterwards."""
-    button = K.tombol()
     panel = faulty.stub.Panel()
+    btnconfig = K.tombol().btnconfig
     faulty.start()
-    button.btnconfig(panel, "Go", (1, 2), (3, 4), 4, print)
+    btnconfig(panel, "Go", (1, 2), (3, 4), 4, print)
     steps = [what for what, _ in faulty.plan.steps]
-    made = steps.index("GenButton()") + 1
+    stored = steps.index("tombol.btn = ...") + 1  # right after the button is made
     for k in range(1, len(steps) + 1):
-        button = K.tombol()
+        btnconfig = K.tombol().btnconfig
         faulty.start(k, fault_for(k))
         with pytest.raises(BaseException) as caught:
-            button.btnconfig(panel, "Go", (1, 2), (3, 4), 4, print)
+            btnconfig(panel, "Go", (1, 2), (3, 4), 4, print)
         assert caught.value is faulty.plan.error
         faulty.plan.fail_at = None
-        if k > made:
-            assert button.btn.label == "GenButton1"
+        if k > stored:
+            assert vars(btnconfig.__self__)["btn"].label == "GenButton1"
         else:
-            assert "btn" not in vars(button)
+            assert "btn" not in vars(btnconfig.__self__)
 
 
 def test_targets_cover_every_callable():
