@@ -69,9 +69,9 @@ class Toolkit:
         self.wx.__getattr__ = read_toolkit_name
         self.GenButton = stub.GenButton
 
-        self.shell_calls = []
-
         class Library:
+            """windll, and shell32 in it, whose function is a step to look up and to call."""
+
             def __init__(self, name):
                 self._name = name
 
@@ -83,9 +83,7 @@ class Toolkit:
 
             def _call(self, *args):
                 plan.step("SetCurrentProcessExplicitAppUserModelID()")
-                self_.shell_calls.append(args)
 
-        self_ = self
         self.ctypes = types.ModuleType("ctypes")
 
         def read_ctypes_name(name):
@@ -170,7 +168,6 @@ class Toolkit:
     def start(self, fail_at=None, error=None):
         """Clears the log and the counters and arms the plan."""
         self.stub.reset()
-        del self.shell_calls[:]
         self.plan.start(fail_at, error)
 
     def instrumented(self, cls):

@@ -8,8 +8,9 @@ The stub toolkit (tests/stubs) and a build of the module for the debug interpret
 come first on the path. Each scenario is a callable of the module and a list of cases
 (description, call, expected exception or None). A scenario runs all its cases once to
 check that each ends as expected, warms up, then runs them ITERATIONS times between two
-measurements. A scenario that does not come back is measured case by case, so that the
-report names the case that leaks. The results go to RESULTS.json as a list of records.
+measurements (the failed loads half as often, the injected faults a twentieth). A
+scenario that does not come back is measured case by case, so that the report names the
+case that leaks. The results go to RESULTS.json as a list of records.
 """
 
 import builtins

@@ -88,6 +88,24 @@ def test_button_stays_named_after_a_fault(K, faulty):
             assert "btn" not in vars(btnconfig.__self__)
 
 
+def test_faults_with_collection_at_every_allocation(K, faulty):
+    """The collector runs at nearly every allocation, so that an object the module
+    still uses but no longer owns, or one it shows the collector without owning it,
+    would be freed under it (the sanitizer run turns that into a report)."""
+    import gc
+
+    thresholds = gc.get_threshold()
+    gc.set_threshold(1, 1, 1)
+    try:
+        for target in TARGETS:
+            _, steps = run_faulted(K, faulty, target, None, None)
+            for k in range(1, len(steps) + 1):
+                fault = fault_for(k)
+                assert run_faulted(K, faulty, target, k, fault)[0] is fault
+    finally:
+        gc.set_threshold(*thresholds)
+
+
 def test_targets_cover_every_callable():
     covered = {target.qualname for target in TARGETS} | {t.callee for t in TARGETS if t.callee}
     assert covered == set(CALLABLES)
