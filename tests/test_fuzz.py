@@ -11,7 +11,7 @@ import pytest
 from conftest import load_stub_toolkit, module_entries
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-from public_api import CALLABLES, CLASSES, FILE_FORMS, FORMS
+from public_api import CALLABLES, CLASSES
 
 # Examples per toolkit; the run under the sanitizers, several times slower, takes fewer.
 EXAMPLES = int(os.environ.get("KESTROVA_FUZZ_EXAMPLES", "1500"))
