@@ -125,7 +125,8 @@ VARIANT_SUFFIX = os.environ.get("KESTROVA_VARIANT_SUFFIX", "")
 @pytest.fixture(scope="session")
 def build_variant():
     """Builds the module with extra Meson options into its own directory (once per
-    session) and returns that directory."""
+    session) and returns that directory. A `plain` variant never takes the options of an
+    instrumented run."""
 
     def build(name, *options, plain=False):
         extra = [] if plain else VARIANT_OPTIONS
