@@ -144,19 +144,29 @@ def module_entries(traceback):
 
 _variants = {}
 
+# A run of the suite against an instrumented build (see test_sanitizers.py) builds its
+# variants with the same instrumentation, into directories of their own.
+VARIANT_OPTIONS = os.environ.get("KESTROVA_VARIANT_OPTIONS", "").split()
+VARIANT_SUFFIX = os.environ.get("KESTROVA_VARIANT_SUFFIX", "")
+
 
 @pytest.fixture(scope="session")
 def build_variant():
     """Builds the module with extra Meson options into its own directory (once per
-    session) and returns that directory."""
+    session) and returns that directory. A `plain` variant never takes the options of an
+    instrumented run."""
 
-    def build(name, *options):
+    def build(name, *options, plain=False):
+        extra = [] if plain else VARIANT_OPTIONS
+        name += "" if plain else VARIANT_SUFFIX
         if name not in _variants:
             directory = ROOT / "build-variants" / name
+            steps = [["ninja", "-j2", "-C", str(directory)]]
             if not (directory / "build.ninja").exists():
-                subprocess.run(["meson", "setup", str(directory), str(ROOT), *options],
-                               check=True, capture_output=True)
-            subprocess.run(["ninja", "-C", str(directory)], check=True, capture_output=True)
+                steps.insert(0, ["meson", "setup", str(directory), str(ROOT), "-Dwerror=true", *extra, *options])
+            for step in steps:
+                done = subprocess.run(step, capture_output=True, text=True)
+                assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
             _variants[name] = directory
         return _variants[name]
 
