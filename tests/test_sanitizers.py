@@ -39,6 +39,7 @@ def sanitized(build_variant, tmp_path_factory):
                ASAN_OPTIONS=":".join(["detect_leaks=0", "halt_on_error=1", "log_path=%s/asan" % logs]),
                UBSAN_OPTIONS=":".join(["halt_on_error=1", "print_stacktrace=1", "log_path=%s/ubsan" % logs]),
                PYTHONMALLOC="malloc", KESTROVA_FUZZ_EXAMPLES="500")
+    env.pop("KESTROVA_INSTALLED", None)  # the suite runs on the instrumented build, not an installed copy
     return variant, logs, env
 
 
