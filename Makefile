@@ -3,16 +3,20 @@
 
 PYTHON  ?= /usr/bin/python3
 BUILD   ?= build
+# The wheel, and the fresh virtual environment that the tests install it into.
+WHEELS  := $(BUILD)/wheels
+VENV    := $(BUILD)/venv
+PIP_ENV := PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # Tests never open windows on the user's display; the demo does when there is one.
 XVFB    := xvfb-run -a -s "-screen 0 1280x800x24"
 GUI_ENV := GSETTINGS_BACKEND=memory
 
-PACKAGES := python3-dev python3-venv python3-wxgtk4.0 python3-pandas python3-pytest \
+PACKAGES := python3-dev python3-venv python3-pip python3-wxgtk4.0 python3-pandas python3-pytest \
             python3-hypothesis python3-dbg mypy meson python3-mesonpy ninja-build g++ \
             xvfb xauth
 
-.PHONY: all deps build test bench demo clean
+.PHONY: all deps build wheel venv test bench demo clean
 
 all: build
 
@@ -32,22 +36,41 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	ninja -C $(BUILD)
 
-test: build
-	PYTHONPATH=$(CURDIR)/$(BUILD) $(GUI_ENV) $(XVFB) $(PYTHON) -m pytest -p no:cacheprovider tests
+# The wheel, built by pip through meson-python as any user's build is, in a build directory
+# of its own that the next run reuses.
+wheel: deps
+	rm -rf $(WHEELS)
+	$(PIP_ENV) $(PYTHON) -m pip wheel --no-build-isolation --no-index --no-deps --no-cache-dir \
+	    --wheel-dir $(WHEELS) --config-settings=builddir=$(CURDIR)/$(BUILD)/wheel-build \
+	    --config-settings=setup-args=-Dwerror=true --config-settings=compile-args=-j2 .
+
+# A fresh virtual environment that sees Debian's wxPython, pandas, pytest and mypy, with the
+# wheel installed into it (its dependencies must be met by those Debian packages: no index).
+venv: wheel
+	rm -rf $(VENV)
+	$(PYTHON) -m venv --system-site-packages $(VENV)
+	$(PIP_ENV) $(VENV)/bin/python -m pip install --no-index --no-cache-dir $(WHEELS)/*.whl
+
+# First the installed type stubs against the installed module, then the whole suite against
+# the installed module (the tests refuse to run on any other copy of it).
+test: venv
+	MYPY_CACHE_DIR=$(CURDIR)/$(BUILD)/mypy-cache $(VENV)/bin/python -m mypy.stubtest KestrovaGUI
+	KESTROVA_INSTALLED=1 $(GUI_ENV) $(XVFB) $(VENV)/bin/python -m pytest -p no:cacheprovider tests
 
 # The module against its plain-Python peer (benchmarks/run.py): prints the tables and
 # writes them to build-bench/results.json. The test suite runs it once in its quick mode.
 bench: build
 	$(GUI_ENV) $(XVFB) $(PYTHON) benchmarks/run.py --build $(CURDIR)/$(BUILD)
 
+# With a display the window opens; without one the example runs under Xvfb, saves two
+# screenshots (at rest, and with the pointer over a button) and prints their paths.
 demo: build
-	@mkdir -p $(BUILD)/demo
-	@if [ -n "$$DISPLAY" ]; then \
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	    PYTHONPATH=$(CURDIR)/$(BUILD) $(PYTHON) examples/demo.py; \
 	else \
 	    PYTHONPATH=$(CURDIR)/$(BUILD) $(GUI_ENV) $(XVFB) $(PYTHON) examples/demo.py \
-	        --screenshot $(BUILD)/demo/screenshot.png; \
+	        --screenshots $(BUILD)/demo; \
 	fi
 
 clean:
-	rm -rf $(BUILD) build-variants build-bench
+	rm -rf $(BUILD) build-variants build-bench .mesonpy-native-file.ini

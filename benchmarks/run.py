@@ -389,7 +389,7 @@ def import_self_times(build, quick):
 
     # The environment may forbid writing bytecode caches; the peer is meant to load from one.
     py_compile.compile(os.path.join(HERE, "plain.py"), doraise=True)
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join([build, HERE]))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(entry for entry in [build, HERE] if entry))
     runs = 1 if quick else 15
     result = {"runs": runs}
     for name in ("KestrovaGUI", "plain"):
@@ -500,6 +500,7 @@ def run_worker(kind, options, stub_dir, toolkit="stub", cwd=None, impl=None):
         # Against the stub toolkit, the module loads with the pure-Python stand-ins for
         # the toolkit and pandas; the runs then bind stubwx as its `wx`.
         path = ([STUBS] if toolkit == "stub" else []) + [options.build, stub_dir, HERE]
+        path = [entry for entry in path if entry]
         env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), GSETTINGS_BACKEND="memory")
         command = [sys.executable, os.path.abspath(__file__), "--worker", kind, "--output", output,
                    "--build", options.build, "--rows", options.rows,
@@ -520,7 +521,8 @@ def main():
     parser.add_argument("--quick", action="store_true", help="one tiny round of everything")
     parser.add_argument("--json", default=os.path.join(ROOT, "build-bench", "results.json"))
     parser.add_argument("--build", default=os.path.join(ROOT, "build"),
-                        help="directory holding the built module")
+                        help="directory holding the built module; empty: the module that the "
+                             "interpreter imports by itself (an installed copy)")
     parser.add_argument("--stub-build", default=os.path.join(ROOT, "build-bench", "stubwx"))
     parser.add_argument("--sections", default=",".join(SECTIONS),
                         help="comma-separated subset of: %s" % ", ".join(SECTIONS))
@@ -533,7 +535,7 @@ def main():
     parser.add_argument("--output", help=argparse.SUPPRESS)
     parser.add_argument("--impl", choices=["module", "plain"], help=argparse.SUPPRESS)
     options = parser.parse_args()
-    options.build = os.path.abspath(options.build)
+    options.build = os.path.abspath(options.build) if options.build else ""
 
     if options.worker:
         result = WORKERS[options.worker](options)

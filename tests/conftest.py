@@ -23,6 +23,34 @@ sys.path[:0] = MODULE_PATH + [str(TESTS)]
 os.environ.setdefault("GSETTINGS_BACKEND", "memory")  # no dconf warnings from GTK
 
 
+def module_origin():
+    """The file that `import KestrovaGUI` loads in this process."""
+    spec = importlib.util.find_spec("KestrovaGUI")
+    return pathlib.Path(spec.origin).resolve() if spec and spec.origin else None
+
+
+def pytest_configure(config):
+    # Neither kind of run may quietly test another copy of the module: a run against the
+    # installed module takes it from this interpreter's own site-packages (the virtual
+    # environment's, when run from one), never from a build directory; the default run
+    # takes it from the build directory, never from an installed copy.
+    origin = module_origin()
+    if origin is None:
+        raise pytest.UsageError("KestrovaGUI cannot be imported (is it built or installed?)")
+    if INSTALLED:
+        if not (origin.is_relative_to(pathlib.Path(sys.prefix).resolve())
+                and origin.parent.name in ("site-packages", "dist-packages")):
+            raise pytest.UsageError("KESTROVA_INSTALLED=1, but KestrovaGUI comes from %s, which is "
+                                    "not installed in %s" % (origin, sys.prefix))
+    elif origin.parent != BUILD.resolve():
+        raise pytest.UsageError("KestrovaGUI comes from %s, not from the build directory %s"
+                                % (origin, BUILD))
+
+
+def pytest_report_header(config):
+    return "KestrovaGUI: %s" % module_origin()
+
+
 def run_python(code, *, stubs=True, path=(), args=(), interpreter=sys.executable, timeout=120):
     """Runs `code` in a fresh interpreter, with the stub toolkit first on the path unless
     `stubs` is false, and returns the completed process."""
@@ -116,19 +144,29 @@ def module_entries(traceback):
 
 _variants = {}
 
+# A run of the suite against an instrumented build (see test_sanitizers.py) builds its
+# variants with the same instrumentation, into directories of their own.
+VARIANT_OPTIONS = os.environ.get("KESTROVA_VARIANT_OPTIONS", "").split()
+VARIANT_SUFFIX = os.environ.get("KESTROVA_VARIANT_SUFFIX", "")
+
 
 @pytest.fixture(scope="session")
 def build_variant():
     """Builds the module with extra Meson options into its own directory (once per
-    session) and returns that directory."""
+    session) and returns that directory. A `plain` variant never takes the options of an
+    instrumented run."""
 
-    def build(name, *options):
+    def build(name, *options, plain=False):
+        extra = [] if plain else VARIANT_OPTIONS
+        name += "" if plain else VARIANT_SUFFIX
         if name not in _variants:
             directory = ROOT / "build-variants" / name
+            steps = [["ninja", "-j2", "-C", str(directory)]]
             if not (directory / "build.ninja").exists():
-                subprocess.run(["meson", "setup", str(directory), str(ROOT), *options],
-                               check=True, capture_output=True)
-            subprocess.run(["ninja", "-C", str(directory)], check=True, capture_output=True)
+                steps.insert(0, ["meson", "setup", str(directory), str(ROOT), "-Dwerror=true", *extra, *options])
+            for step in steps:
+                done = subprocess.run(step, capture_output=True, text=True)
+                assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
             _variants[name] = directory
         return _variants[name]
 

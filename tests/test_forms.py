@@ -265,3 +265,37 @@ def test_real_save_dialog(K, panel, press_real, tmp_path, monkeypatch):
     form = K.FormC("SaveFile", "Output", 200, 40, panel)
     press_real(form, name="table.csv")
     assert form.entryOpenFile.GetValue().endswith("table.csv")
+
+
+class Term:
+    """A number-like value that spells out the arithmetic done on it."""
+
+    def __init__(self, text):
+        self.text = text
+
+    def __add__(self, other):
+        return Term("(%s+%r)" % (self.text, other))
+
+    def __sub__(self, other):
+        return Term("(%s-%r)" % (self.text, other))
+
+    def __repr__(self):
+        return self.text
+
+
+@pytest.mark.parametrize("name, args, caption, text, button", [
+    ("FormA", ("W", "T"), "(15, (T-22))", "(15, T)", "((W+25), T)"),
+    ("FormFolderTIF", ("W", "L", "T"), "(L, (T-22))", "(L, T)", "(((L+W)+15), T)"),
+    ("FormText", ("W", "L", "T"), "(L, (T-22))", "(L, T)", None),
+    ("FormB2", ("W", "T"), "(15, (T-22))", "(580, T)", None),
+])
+def test_geometry_uses_the_callers_own_arithmetic(K, stub_wx, name, args, caption, text, button):
+    terms = [Term(a) for a in args]
+    status = ("OpenFile",) if name in FILE_FORMS else ()
+    getattr(K, name)(*status, "Cap", *terms, stub_wx.Panel())
+    log = {label: (args, kwargs) for label, name, args, kwargs in stub_wx.log
+           if label.rstrip("0123456789") == name}  # constructions
+    assert repr(log["StaticText1"][1]["pos"]) == caption
+    assert repr(log["TextCtrl1"][1]["pos"]) == text and repr(log["TextCtrl1"][1]["size"]) == "(W, 20)"
+    if button:
+        assert repr(log["GenButton1"][0][3]) == button

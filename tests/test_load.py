@@ -63,6 +63,12 @@ report(",".join(name for name in vars(K) if name != "added_by_application"))
     assert lines[-1].split(",") == ORDER
 
 
+def test_fresh_interpreters_load_the_module_under_test(K):
+    # The same file as this process: the build directory, or the installed copy.
+    lines = check(run_python(REPORT + "import KestrovaGUI\nreport(KestrovaGUI.__file__)\n"))
+    assert lines == [K.__file__]
+
+
 def test_sub_interpreter_is_refused():
     lines = check(run_python(REPORT + """
 import KestrovaGUI, _xxsubinterpreters as interpreters

@@ -120,6 +120,12 @@ PyObject* create_module(PyObject* spec, PyModuleDef*)
         return nullptr;
     }
     if (recorded_module != nullptr) {
+        // The host resets the state pointer of the module this step returns without
+        // releasing the block it allocated for it when the module was executed (a block
+        // even for a state of size 0), and the next execute step allocates another. Give
+        // the old block back here, or every import after removal from sys.modules would
+        // keep one.
+        PyMem_Free(PyModule_GetState(recorded_module));
         Py_INCREF(recorded_module);
         return recorded_module;
     }
