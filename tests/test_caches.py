@@ -4,11 +4,14 @@ statement, and native methods fail exactly as when plain Python calls them."""
 
 import builtins
 import gc
+import os
+import subprocess
+import sys
 import types
 import weakref
 
 import pytest
-from conftest import module_entries
+from conftest import TESTS, module_entries
 
 WARM = 5  # calls that fill the caches before the change under test
 
@@ -375,3 +378,17 @@ def test_equality_of_int_subclasses_is_their_own(K, stub_wx):
     button.btnconfig(stub_wx.Panel(), "Go", (1, 2), (3, 4), AlwaysEqual(9), print)
     assert [args[1].__func__.__name__ for _, name, args, _ in stub_wx.log
             if name == "Bind" and args[0] != "EVT_BUTTON"] == ["OnMouseEnter0", "OnMouseLeave0"]
+
+
+def test_generic_paths_without_the_caches(build_variant):
+    """Interpreters other than the one series the caches know take the generic paths: a
+    build without the caches passes these tests too."""
+    variant = build_variant("no-caches", "-Dcpp_args=-DKESTROVA_NO_INLINE_CACHES", plain=True)
+    env = dict(os.environ, KESTROVA_BUILD=str(variant), PYTHONPATH=str(variant))
+    env.pop("KESTROVA_INSTALLED", None)
+    done = subprocess.run([sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "-q",
+                           str(TESTS / "test_caches.py"), str(TESTS / "test_functions.py"),
+                           "-k", "not without_the_caches"],
+                          env=env, capture_output=True, text=True, timeout=600)
+    assert done.returncode == 0, done.stdout[-4000:] + done.stderr[-2000:]
+    assert " passed" in done.stdout.splitlines()[-1]

@@ -28,7 +28,10 @@
 
 #include "ref.hpp"
 
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000 && !defined(Py_LIMITED_API)
+// (Test builds may leave them out with KESTROVA_NO_INLINE_CACHES, to run the generic paths
+// that other interpreters take.)
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000 && !defined(Py_LIMITED_API) && \
+    !defined(KESTROVA_NO_INLINE_CACHES)
 #define KESTROVA_INLINE_CACHES 1
 #endif
 

@@ -140,7 +140,11 @@ Ref call_method_generic(PyObject* object, const Name& name,
 
 PyObject* native_result_check(PyObject* descriptor, PyObject* result)
 {
+#if PY_VERSION_HEX >= 0x03090000
     return _Py_CheckFunctionResult(PyThreadState_Get(), descriptor, result, nullptr);
+#else
+    return _Py_CheckFunctionResult(descriptor, result, nullptr);
+#endif
 }
 
 Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }
