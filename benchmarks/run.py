@@ -492,6 +492,50 @@ def report(results):
                       blocks[0], blocks[-1], blocks[-1] - blocks[0]))
 
 
+def markdown(results):
+    """The results as the Markdown of the README's Performance section."""
+    m = results["machine"]
+    lines = ["Machine: %s, %s cores (shared), Python %s, %s; load average %s at the start."
+             % (m["cpu"], m["cores"], m["python"], m["system"],
+                " / ".join("%.2f" % x for x in m["load_average"] or [])), ""]
+    stub, real = results.get("stub"), results.get("real")
+    if stub:
+        real_rows = {row["name"]: row for row in real["rows"]} if real else {}
+        lines += ["| entry point | stub toolkit: module ns | plain ns | ratio | real toolkit: ratio |",
+                  "|---|---:|---:|---:|---:|"]
+        for row in stub["rows"]:
+            other = real_rows.get(row["name"])
+            lines.append("| %s | %.0f | %.0f | %.2f | %s |" % (
+                row["name"].replace("|", "\\|"), row["module_ns"], row["plain_ns"], row["ratio"],
+                "%.2f" % other["ratio"] if other else "-"))
+        panel = real_rows.get("panel of 100 rows")
+        if panel:
+            lines.append("| panel of 100 rows (real toolkit: %.1f ms against %.1f ms) | | | | %.2f |" % (
+                panel["module_ns"] / 1e6, panel["plain_ns"] / 1e6, panel["ratio"]))
+        lines.append("| **median ratio** | | | **%.2f** | **%.2f** |" % (
+            stub["median_ratio"], real["median_ratio"] if real else float("nan")))
+        lines.append("")
+    imp = results.get("import")
+    if imp:
+        lines.append("Import (toolkit and pandas already imported, median of %d runs): `-X importtime`"
+                     " self time %d µs (plain peer from its bytecode: %d µs); CPU time %d µs (%d µs)."
+                     % (imp["runs"], imp["module_self_us"], imp["plain_self_us"], imp["module_cpu_us"],
+                        imp["plain_cpu_us"]))
+    memory = results.get("memory")
+    if memory:
+        parts = []
+        for name in ("module", "plain"):
+            samples = memory[name]["samples"]
+            parts.append("%s %+d KiB resident, %+d allocated blocks" % (
+                name, (samples[-1]["rss"] - samples[1]["rss"]) // 1024,
+                samples[-1]["blocks"] - samples[0]["blocks"]))
+        lines.append("Memory over %d rounds of all %d entry points (after the first tenth; blocks"
+                     " from the warm-up): %s." % (memory["module"]["rounds"],
+                                                  memory["module"]["calls_per_round"],
+                                                  "; ".join(parts)))
+    return "\n".join(lines) + "\n"
+
+
 # --- main ------------------------------------------------------------------------------------
 
 def run_worker(kind, options, stub_dir, toolkit="stub", cwd=None, impl=None):
@@ -576,7 +620,10 @@ def main():
     os.makedirs(os.path.dirname(os.path.abspath(options.json)), exist_ok=True)
     with open(options.json, "w") as handle:
         json.dump(results, handle, indent=1)
-    print("\nWritten to %s" % options.json)
+    table = os.path.splitext(options.json)[0] + ".md"
+    with open(table, "w") as handle:
+        handle.write(markdown(results))
+    print("\nWritten to %s and %s" % (options.json, table))
 
 
 if __name__ == "__main__":
