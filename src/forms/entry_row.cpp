@@ -6,9 +6,9 @@ namespace kestrova::forms {
 namespace {
 
 // `self.entryOpenFile.<method>(argument)`
-void call_on_entry(Call& call, PyObject* self, const Name& method, PyObject* argument)
+void call_on_entry(const EntryRow& row, const Name& method, PyObject* argument)
 {
-    Ref entry = attr(self, call.k.entryOpenFile);
+    Ref entry = attr(row.self, row.entry);
     call_method(entry, method, {argument});
 }
 
@@ -37,13 +37,13 @@ void lay_out_entry(Call& call, const EntryRow& row, int first_line)
         Ref border = attr(wx, k.BORDER);
         Ref entry = invoke(text_ctrl, {row.panel, k.int_minus_1, size, pos, border},
                            k.keywords_size_pos_style);
-        set_attr(row.self, k.entryOpenFile, entry);
+        set_attr(row.self, row.entry, entry);
     }
 
     // self.entryOpenFile.SetFont(wx.Font(9, wx.DECORATIVE, wx.NORMAL, wx.NORMAL, False, "Verdana"))
     call.at(first_line + 2);
     {
-        Ref entry = attr(row.self, k.entryOpenFile);
+        Ref entry = attr(row.self, row.entry);
         Method set_font(entry, k.SetFont);
         Ref wx = call.global(k.wx);
         Ref font_type = attr(wx, k.Font);
@@ -55,9 +55,9 @@ void lay_out_entry(Call& call, const EntryRow& row, int first_line)
     }
 
     call.at(first_line + 3);
-    call_on_entry(call, row.self, k.SetForegroundColour, k.text_white);
+    call_on_entry(row, k.SetForegroundColour, k.text_white);
     call.at(first_line + 4);
-    call_on_entry(call, row.self, k.SetBackgroundColour, k.rgb_50_50_50);
+    call_on_entry(row, k.SetBackgroundColour, k.rgb_50_50_50);
 
     // Text.SetForegroundColour("GREY")
     call.at(first_line + 5);

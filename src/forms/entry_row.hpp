@@ -6,6 +6,7 @@
 namespace kestrova::forms {
 
 struct EntryRow {
+    const Name& entry; // entryOpenFile
     PyObject* self;
     PyObject* info;
     PyObject* width;

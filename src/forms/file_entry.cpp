@@ -67,7 +67,7 @@ void file_dialog(Call& call, PyObject* const*)
         // self.entryOpenFile.SetValue(dialog.GetPath())
         call.at(line + 5);
         Ref self = call.free_variable(1);
-        Ref entry = attr(self, k.entryOpenFile);
+        Ref entry = attr(self, k.*form.entry);
         Method set_value(entry, k.SetValue);
         Ref path = call_method(dialog, k.GetPath);
         set_value({path});
@@ -100,7 +100,7 @@ void file_entry_init(Call& call, PyObject* const* arguments)
     Ref handler = call.make_inner({status, self});
 
     PyObject* x = at_left ? left : k.int_15.get();
-    lay_out_entry(call, {self, info, width, x, x, top, panel}, line);
+    lay_out_entry(call, {k.*form.entry, self, info, width, x, x, top, panel}, line);
 
     // Btn = tombol()
     call.at(line + 6);
@@ -160,11 +160,11 @@ using K = Constants;
 constexpr Placement margin = Placement::fixed_margin;
 constexpr Placement at_left = Placement::at_pos_left;
 
-const FileEntryForm FormA{{"FormA", 67, make_file_entry_form}, margin, &K::wildcard_tif};
-const FileEntryForm FormFolderTIF{{"FormFolderTIF", 88, make_file_entry_form}, at_left, &K::wildcard_tif};
-const FileEntryForm FormFolderProjection{{"FormFolderProjection", 109, make_file_entry_form}, at_left, &K::wildcard_projection};
-const FileEntryForm FormFolderCSV{{"FormFolderCSV", 130, make_file_entry_form}, at_left, &K::wildcard_csv};
-const FileEntryForm FormA2{{"FormA2", 160, make_file_entry_form}, margin, &K::wildcard_tif};
-const FileEntryForm FormC{{"FormC", 181, make_file_entry_form}, margin, &K::wildcard_csv};
+const FileEntryForm FormA{{"FormA", 67, make_file_entry_form}, margin, &K::wildcard_tif, &K::entry_of_FormA};
+const FileEntryForm FormFolderTIF{{"FormFolderTIF", 88, make_file_entry_form}, at_left, &K::wildcard_tif, &K::entry_of_FormFolderTIF};
+const FileEntryForm FormFolderProjection{{"FormFolderProjection", 109, make_file_entry_form}, at_left, &K::wildcard_projection, &K::entry_of_FormFolderProjection};
+const FileEntryForm FormFolderCSV{{"FormFolderCSV", 130, make_file_entry_form}, at_left, &K::wildcard_csv, &K::entry_of_FormFolderCSV};
+const FileEntryForm FormA2{{"FormA2", 160, make_file_entry_form}, margin, &K::wildcard_tif, &K::entry_of_FormA2};
+const FileEntryForm FormC{{"FormC", 181, make_file_entry_form}, margin, &K::wildcard_csv, &K::entry_of_FormC};
 
 } // namespace kestrova::forms

@@ -13,12 +13,14 @@ enum class Placement { fixed_margin, at_pos_left };
 struct FileEntryForm : PublicName {
     Placement placement;
     NameConstant wildcard; // what the browse dialog offers
+    NameConstant entry;    // the name entryOpenFile, with this class's own caches
 };
 
 // x of the caption and of the text control: a constant, or null for the caller's PosLeft.
 struct TextEntryForm : PublicName {
     Constant caption_x;
     Constant text_x;
+    NameConstant entry; // the name entryOpenFile, with this class's own caches
 };
 
 extern const FileEntryForm FormA, FormFolderTIF, FormFolderProjection, FormFolderCSV, FormA2,

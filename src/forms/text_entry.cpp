@@ -22,7 +22,7 @@ void text_entry_init(Call& call, PyObject* const* arguments)
     PyObject* panel = arguments[takes_left ? 5 : 4];
     PyObject* caption_x = takes_left ? left : (call.k.*form.caption_x).get();
     PyObject* text_x = form.text_x == nullptr ? left : (call.k.*form.text_x).get();
-    lay_out_entry(call, {self, info, width, caption_x, text_x, top, panel},
+    lay_out_entry(call, {call.k.*form.entry, self, info, width, caption_x, text_x, top, panel},
                   form.line + first_statement);
 }
 
@@ -53,8 +53,8 @@ Ref make_text_entry_form(Loader& load, const PublicName& row)
 
 using K = Constants;
 
-const TextEntryForm FormText{{"FormText", 151, make_text_entry_form}, nullptr, nullptr};
-const TextEntryForm FormB{{"FormB", 203, make_text_entry_form}, &K::int_15, &K::int_15};
-const TextEntryForm FormB2{{"FormB2", 212, make_text_entry_form}, &K::int_15, &K::int_580};
+const TextEntryForm FormText{{"FormText", 151, make_text_entry_form}, nullptr, nullptr, &K::entry_of_FormText};
+const TextEntryForm FormB{{"FormB", 203, make_text_entry_form}, &K::int_15, &K::int_15, &K::entry_of_FormB};
+const TextEntryForm FormB2{{"FormB2", 212, make_text_entry_form}, &K::int_15, &K::int_580, &K::entry_of_FormB2};
 
 } // namespace kestrova::forms

@@ -24,7 +24,7 @@ namespace kestrova {
     X(StaticBitmap) X(GetWidth) X(GetHeight) X(Icon) X(BITMAP_TYPE_ICO) X(SetIcon)       \
     X(ctypes) X(windll) X(shell32) X(SetCurrentProcessExplicitAppUserModelID)            \
     /* this module's own names */                                                        \
-    X(entryOpenFile) X(btn) X(tombol) X(btnconfig)                                       \
+    X(btn) X(tombol) X(btnconfig)                                                        \
     X(OnMouseEnter0) X(OnMouseEnter1) X(OnMouseEnter2) X(OnMouseEnter3)                  \
     X(OnMouseEnter4) X(OnMouseEnter5) X(OnMouseLeave0) X(OnMouseLeave1)                  \
     X(OnMouseLeave2) X(OnMouseLeave3) X(OnMouseLeave4) X(OnMouseLeave5)                  \
@@ -65,6 +65,17 @@ namespace kestrova {
     X(text_icon_main, "img/icon_zentrova.ico")                                           \
     X(text_icon_tool, "tool.ico")                                                        \
     X(text_separator, "---------------------------------------------------------------")   \
+    /* `entryOpenFile` once per form class: each class's own lookups keep their own */   \
+    /* caches, as each __init__'s own code would */                                      \
+    X(entry_of_FormA, "entryOpenFile")                                                   \
+    X(entry_of_FormFolderTIF, "entryOpenFile")                                           \
+    X(entry_of_FormFolderProjection, "entryOpenFile")                                    \
+    X(entry_of_FormFolderCSV, "entryOpenFile")                                           \
+    X(entry_of_FormText, "entryOpenFile")                                                \
+    X(entry_of_FormA2, "entryOpenFile")                                                  \
+    X(entry_of_FormC, "entryOpenFile")                                                   \
+    X(entry_of_FormB, "entryOpenFile")                                                   \
+    X(entry_of_FormB2, "entryOpenFile")                                                  \
     /* code objects */                                                                   \
     X(code_argcount, "co_argcount")                                                      \
     X(code_posonlyargcount, "co_posonlyargcount")                                        \
