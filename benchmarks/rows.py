@@ -179,6 +179,15 @@ def call_once(row, names):
 PANEL_KINDS = list(FILE_FORMS) + ["tombol", "showImage"]
 
 
+def panel_builder():
+    """A build_panel of its own (a new code object, so new inline caches), for one
+    implementation: a builder shared by both would respecialise whenever they alternate."""
+    import types
+
+    return types.FunctionType(build_panel.__code__.replace(), build_panel.__globals__,
+                              "build_panel", build_panel.__defaults__)
+
+
 def build_panel(impl, panel, rows=100):
     """Lays out `rows` rows on `panel`, cycling through the nine forms, a button and an image,
     as an application's input panel would, 30 pixels apart."""
