@@ -99,7 +99,7 @@ void remember(Ways<TypeEntry, 4>& ways, unsigned int version, Py_ssize_t slot,
 bool plain_instances(PyTypeObject* type, const Name& name)
 {
     const unsigned long needed = Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_HEAPTYPE;
-    return enabled && (type->tp_flags & needed) == needed &&
+    return (type->tp_flags & needed) == needed && usable() &&
            type->tp_getattro == PyObject_GenericGetAttr &&
            type->tp_setattro == PyObject_GenericSetAttr && PyUnicode_CheckExact(name.get());
 }
@@ -177,25 +177,31 @@ bool layout_matches()
 
 } // namespace
 
-void enable()
+bool usable()
 {
-    if (enabled) {
-        return;
+    static bool checked_layout = false;
+    if (!checked_layout) {
+        // Set first: making the probe class may run code (a collection, finalizers) that
+        // comes back here, and finds the caches off until the check is done.
+        checked_layout = true;
+        try {
+            enabled = layout_matches();
+        } catch (const PythonError&) {
+            PyErr_Clear(); // the caches stay off; nothing else depends on the probe
+        }
     }
-    try {
-        enabled = layout_matches();
-    } catch (const PythonError&) {
-        PyErr_Clear(); // the caches stay off; nothing else depends on the probe
-    }
+    return enabled;
 }
 
 PyObject* dict_item_slow(PyObject* dict, const Name& name)
 {
+    // Decided before the lookup: the first decision runs code, which must not come between
+    // the lookup and the use of the value it lends.
+    const bool cache = PyDict_CheckExact(dict) && PyUnicode_CheckExact(name.get()) && usable();
     PyObject* value = PyDict_GetItemWithError(dict, name);
     // Only a dictionary whose keys are all exact strings answers without running code of
     // its keys (their __eq__), so only its answers may be replayed.
-    if (value != nullptr && enabled && PyDict_CheckExact(dict) && PyUnicode_CheckExact(name.get()) &&
-        keys_of(dict)->kind == string_keys) {
+    if (value != nullptr && cache && keys_of(dict)->kind == string_keys) {
         DictEntry* entry = nullptr;
         for (DictEntry& candidate : name.cache.items.entries) {
             if (candidate.dict == dict || candidate.dict == nullptr) {
@@ -346,7 +352,7 @@ bool method_visible(const TypeEntry& entry, PyObject* object, const Name& name)
 void learn_method(PyObject* object, const Name& name, PyObject* method)
 {
     PyTypeObject* type = Py_TYPE(object);
-    if (!enabled || !PyUnicode_CheckExact(name.get()) || _PyType_Lookup(type, name) != method) {
+    if (!PyUnicode_CheckExact(name.get()) || !usable() || _PyType_Lookup(type, name) != method) {
         return;
     }
     const unsigned int version = version_of(type);
@@ -378,7 +384,7 @@ void learn_method(PyObject* object, const Name& name, PyObject* method)
 
 #else
 
-void enable() {}
+bool usable() { return false; }
 
 PyObject* dict_item_slow(PyObject* dict, const Name& name)
 {

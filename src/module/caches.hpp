@@ -92,10 +92,10 @@ struct Name {
 
 namespace caches {
 
-// Turns the caches on if the running interpreter lays out modules, dictionaries and
-// instances as they expect (checked on probe objects). Called by each load before the
-// module body runs.
-void enable();
+// Whether the caches may be filled: at the first call, whether the running interpreter
+// lays out modules, dictionaries and instances as they expect (checked on probe objects).
+// The check runs when the first cache would be filled, after the load.
+bool usable();
 
 #ifdef KESTROVA_INLINE_CACHES
 

@@ -229,7 +229,6 @@ int exec_module(PyObject* module)
             checked_status(PyDict_SetItem(modules, constants().module_name, module));
         }
         ready_function_type();
-        caches::enable();
         run_body(load);
         return 0;
     } catch (const PythonError&) {

@@ -217,7 +217,7 @@ void print(PyObject* text)
     static PyObject* builtin_print = nullptr; // kept for the process
     if (builtin_print == nullptr) {
         Ref builtins = checked(PyImport_ImportModuleLevel("builtins", nullptr, nullptr, nullptr, 0));
-        builtin_print = attr(builtins, constants().print).release();
+        builtin_print = checked(PyObject_GetAttr(builtins, constants().print)).release();
     }
     invoke(builtin_print, {text});
 }
