@@ -157,18 +157,23 @@ bool bind_arguments(const Function* f, PyObject* const* positional, Py_ssize_t g
 
 // Traceback entries name the function by its dotted name within the module, without the
 // "<locals>" step of an inner function's qualified name.
-void add_function_traceback(const Function* f, int line)
+void add_function_traceback(const Function* f, int line) noexcept
 {
-    std::string name = module_source;
-    name += '.';
     const char* qualname = PyUnicode_AsUTF8(f->qualname);
     if (qualname == nullptr) {
         return; // cannot happen for the ASCII names of this module
     }
-    name += qualname;
-    static const char locals_step[] = "<locals>.";
-    for (auto at = name.find(locals_step); at != std::string::npos; at = name.find(locals_step)) {
-        name.erase(at, sizeof locals_step - 1);
+    std::string name;
+    try {
+        name = module_source;
+        name += '.';
+        name += qualname;
+        static const char locals_step[] = "<locals>.";
+        for (auto at = name.find(locals_step); at != std::string::npos; at = name.find(locals_step)) {
+            name.erase(at, sizeof locals_step - 1);
+        }
+    } catch (const std::bad_alloc&) {
+        return; // the entry is lost, the exception being raised is not
     }
     add_traceback_entry(name.c_str(), line, f->globals);
 }
