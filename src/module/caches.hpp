@@ -30,8 +30,7 @@
 
 // (Test builds may leave them out with KESTROVA_NO_INLINE_CACHES, to run the generic paths
 // that other interpreters take.)
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000 && !defined(Py_LIMITED_API) && \
-    !defined(KESTROVA_NO_INLINE_CACHES)
+#if defined(KESTROVA_HAS_LAYOUT_311) && !defined(KESTROVA_NO_INLINE_CACHES)
 #define KESTROVA_INLINE_CACHES 1
 #endif
 

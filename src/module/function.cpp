@@ -3,13 +3,13 @@
 #include "caches.hpp"
 #include "statements.hpp"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
 #include <frameobject.h>
-#include <structmember.h>
 
 namespace kestrova {
 namespace {
@@ -220,6 +220,7 @@ PyObject* invoke(Function* f, PyObject* const* positional, Py_ssize_t given,
     Py_RETURN_NONE;
 }
 
+#ifdef KESTROVA_HAS_VECTORCALL
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames)
 {
@@ -230,6 +231,7 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
     return invoke(as_function(callable), args, given, &PyTuple_GET_ITEM(kwnames, 0),
                   args + given, PyTuple_GET_SIZE(kwnames));
 }
+#endif
 
 // The dictionary form of a call, used by callers that do not go through vectorcall
 // (such as the type's own __call__ slot wrapper). It sees the keyword dictionary as
@@ -381,10 +383,18 @@ PyGetSetDef function_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+#ifdef KESTROVA_HAS_VECTORCALL
+constexpr Py_ssize_t vectorcall_offset = offsetof(Function, vectorcall);
+#else
+constexpr Py_ssize_t vectorcall_offset = -1;
+#endif
+
 PyMemberDef function_members[] = {
-    {"__vectorcalloffset__", T_PYSSIZET, offsetof(Function, vectorcall), READONLY, nullptr},
-    {"__dictoffset__", T_PYSSIZET, offsetof(Function, dict), READONLY, nullptr},
-    {"__weaklistoffset__", T_PYSSIZET, offsetof(Function, weakrefs), READONLY, nullptr},
+#ifdef KESTROVA_HAS_VECTORCALL
+    {"__vectorcalloffset__", Py_T_PYSSIZET, vectorcall_offset, Py_READONLY, nullptr},
+#endif
+    {"__dictoffset__", Py_T_PYSSIZET, offsetof(Function, dict), Py_READONLY, nullptr},
+    {"__weaklistoffset__", Py_T_PYSSIZET, offsetof(Function, weakrefs), Py_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
 
@@ -401,15 +411,13 @@ PyType_Slot function_slots[] = {
 };
 
 constexpr unsigned long function_flags =
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC
     // Lets the interpreter call it unbound, with the instance first, without making a
     // bound-method object: what it does for its own functions.
-    | Py_TPFLAGS_METHOD_DESCRIPTOR
-#ifdef Py_TPFLAGS_IMMUTABLETYPE
-    | Py_TPFLAGS_IMMUTABLETYPE
-#endif
-#ifdef Py_TPFLAGS_DISALLOW_INSTANTIATION
-    | Py_TPFLAGS_DISALLOW_INSTANTIATION
+    | compat::method_descriptor_flag | compat::immutable_type_flag |
+    compat::disallow_instantiation_flag
+#ifdef KESTROVA_HAS_SPEC_OFFSETS
+    | compat::vectorcall_flag // (set with the offset where the spec cannot give it)
 #endif
     ;
 
@@ -425,7 +433,9 @@ Ref new_function_object()
     if (f == nullptr) {
         throw PythonError{};
     }
+#ifdef KESTROVA_HAS_VECTORCALL
     f->vectorcall = function_vectorcall;
+#endif
     f->bare_name = nullptr;
     f->line = 0;
     f->parameter_count = 0;
@@ -483,10 +493,12 @@ int count_names(const char* const* names, int capacity)
     return count;
 }
 
+#ifdef KESTROVA_HAS_CODE_REPLACE
 void set_item(PyObject* dict, PyObject* key, Ref value)
 {
     checked_status(PyDict_SetItem(dict, key, value));
 }
+#endif
 
 // A code object for introspection: file, name, first line, parameters and free
 // variables, so that the host's tools show the function's signature.
@@ -497,6 +509,8 @@ Ref make_code(const FunctionDef& def, PyObject* qualname, PyObject* parameters,
                                                                     def.line)));
     const Py_ssize_t count = PyTuple_GET_SIZE(parameters);
     const bool nested = PyTuple_GET_SIZE(free_variables) != 0;
+    const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (nested ? CO_NESTED : 0);
+#ifdef KESTROVA_HAS_CODE_REPLACE
     const Constants& k = constants();
     Ref changes = checked(PyDict_New());
     set_item(changes, k.code_argcount, checked(PyLong_FromSsize_t(count)));
@@ -506,15 +520,24 @@ Ref make_code(const FunctionDef& def, PyObject* qualname, PyObject* parameters,
     set_item(changes, k.code_nlocals, checked(PyLong_FromSsize_t(count)));
     set_item(changes, k.code_varnames, Ref::share(parameters));
     set_item(changes, k.code_freevars, Ref::share(free_variables));
-    set_item(changes, k.code_flags,
-             checked(PyLong_FromLong(CO_OPTIMIZED | CO_NEWLOCALS | (nested ? CO_NESTED : 0))));
-#if PY_VERSION_HEX >= 0x030B0000
+    set_item(changes, k.code_flags, checked(PyLong_FromLong(flags)));
+#ifdef KESTROVA_HAS_CODE_QUALNAME
     set_item(changes, k.code_qualname, Ref::share(qualname));
 #else
     (void)qualname;
 #endif
     Ref replace = checked(PyObject_GetAttr(empty, k.code_replace));
-    return checked(PyObject_Call(replace, k.empty_tuple, changes));
+    return checked(PyObject_Call(replace, constants().empty_tuple, changes));
+#else
+    // Without code.replace, the empty code object lends the rest of a new one.
+    (void)qualname;
+    auto* base = reinterpret_cast<PyCodeObject*>(empty.get());
+    const int arguments = static_cast<int>(count);
+    return checked(reinterpret_cast<PyObject*>(
+        PyCode_New(arguments, 0, arguments, 0, flags, base->co_code, base->co_consts, base->co_names,
+                   parameters, free_variables, base->co_cellvars, base->co_filename, base->co_name,
+                   def.line, base->co_lnotab)));
+#endif
 }
 
 } // namespace
@@ -523,6 +546,8 @@ void ready_function_type()
 {
     if (function_type == nullptr) {
         function_type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&function_spec)).release());
+        compat::set_offsets(function_type, offsetof(Function, dict), offsetof(Function, weakrefs),
+                            vectorcall_offset);
     }
 }
 

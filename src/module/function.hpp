@@ -45,7 +45,9 @@ struct FunctionDef {
 
 struct Function {
     PyObject_HEAD
+#ifdef KESTROVA_HAS_VECTORCALL
     vectorcallfunc vectorcall;
+#endif
     const char* bare_name;
     int line;
     int parameter_count;

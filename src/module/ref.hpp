@@ -1,8 +1,7 @@
 // Owned references and the error signal used by every function body.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "compat.hpp"
 
 namespace kestrova {
 

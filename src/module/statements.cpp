@@ -84,12 +84,7 @@ Ref optional_attr(PyObject* object, const Name& name)
     // The interpreter's own optional lookup: an AttributeError means "missing", and the
     // generic lookup does not even create one.
     PyObject* value = nullptr;
-#if PY_VERSION_HEX >= 0x030D0000
-    const int found = PyObject_GetOptionalAttr(object, name, &value);
-#else
-    const int found = _PyObject_LookupAttr(object, name, &value);
-#endif
-    if (found < 0) {
+    if (PyObject_GetOptionalAttr(object, name, &value) < 0) {
         throw PythonError{};
     }
     return Ref::steal(value);
@@ -100,9 +95,10 @@ Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments, PyObj
     return ArgumentStack(nullptr, arguments).call(callable, keyword_names);
 }
 
+#ifdef KESTROVA_INLINE_CACHES
+
 Method::Method(PyObject* object, const Name& name)
 {
-#if PY_VERSION_HEX < 0x030D0000
     bool learn;
     if (PyObject* method = caches::cached_method(object, name, native_convention_, learn)) {
         callable_ = Ref::share(method);
@@ -118,9 +114,6 @@ Method::Method(PyObject* object, const Name& name)
             caches::learn_method(object, name, found);
         }
     }
-#else
-    callable_ = checked(PyObject_GetAttr(object, name));
-#endif
 }
 
 Ref Method::operator()(std::initializer_list<PyObject*> arguments, PyObject* keyword_names) const
@@ -140,12 +133,28 @@ Ref call_method_generic(PyObject* object, const Name& name,
 
 PyObject* native_result_check(PyObject* descriptor, PyObject* result)
 {
-#if PY_VERSION_HEX >= 0x03090000
     return _Py_CheckFunctionResult(PyThreadState_Get(), descriptor, result, nullptr);
-#else
-    return _Py_CheckFunctionResult(descriptor, result, nullptr);
-#endif
 }
+
+#else
+
+// The lookup is made when the method is named, before its arguments are evaluated, as in
+// the interpreter; here it gives a bound method.
+Method::Method(PyObject* object, const Name& name) : callable_(checked(PyObject_GetAttr(object, name))) {}
+
+Ref Method::operator()(std::initializer_list<PyObject*> arguments, PyObject* keyword_names) const
+{
+    return ArgumentStack(self_, arguments).call(callable_, keyword_names);
+}
+
+Ref call_method_generic(PyObject* object, const Name& name,
+                        std::initializer_list<PyObject*> arguments)
+{
+    ArgumentStack stack(object, arguments);
+    return checked(compat::call_method(name, stack.slots + 1, stack.count));
+}
+
+#endif
 
 Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }
 
@@ -155,28 +164,19 @@ Ref bitwise_or(PyObject* a, PyObject* b) { return checked(PyNumber_Or(a, b)); }
 
 bool equals(PyObject* a, PyObject* b)
 {
-#if PY_VERSION_HEX < 0x030C0000
     // Two exact ints or two exact strings are equal when their values are, which is all
     // their own comparison computes (and how the interpreter's specialised `==` compares
-    // them).
+    // them); neither can run code or fail.
     if (PyLong_CheckExact(a) && PyLong_CheckExact(b)) {
-        const Py_ssize_t size = Py_SIZE(a);
-        if (size != Py_SIZE(b)) {
-            return false;
+        int overflow_a, overflow_b;
+        const long x = PyLong_AsLongAndOverflow(a, &overflow_a);
+        const long y = PyLong_AsLongAndOverflow(b, &overflow_b);
+        if (overflow_a == 0 && overflow_b == 0) {
+            return x == y;
         }
-        const digit* x = reinterpret_cast<PyLongObject*>(a)->ob_digit;
-        const digit* y = reinterpret_cast<PyLongObject*>(b)->ob_digit;
-        for (Py_ssize_t i = 0, n = size < 0 ? -size : size; i < n; ++i) {
-            if (x[i] != y[i]) {
-                return false;
-            }
-        }
-        return true;
+    } else if (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b)) {
+        return a == b || PyUnicode_Compare(a, b) == 0;
     }
-    if (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b)) {
-        return a == b || _PyUnicode_EQ(a, b);
-    }
-#endif
     Ref result = checked(PyObject_RichCompare(a, b, Py_EQ));
     if (result.get() == Py_True) {
         return true;

@@ -54,8 +54,8 @@ Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments,
            PyObject* keyword_names = nullptr);
 
 // `object.name`, looked up for a call: like the interpreter, it keeps a plain method
-// unbound (no bound-method object) and passes the object as the first argument. The
-// object must outlive the Method.
+// unbound (no bound-method object) where the caches know it, and passes the object as the
+// first argument. The object must outlive the Method.
 class Method {
 public:
     Method(PyObject* object, const Name& name);
@@ -64,9 +64,16 @@ public:
 
 private:
     Ref callable_;
-    PyObject* self_ = nullptr;   // set when callable_ is unbound
-    int native_convention_ = 0;  // how to call callable_ directly, if known (see caches)
+    PyObject* self_ = nullptr; // set when callable_ is unbound
+#ifdef KESTROVA_INLINE_CACHES
+    int native_convention_ = 0; // how to call callable_ directly, if known (see caches)
+#endif
 };
+
+Ref call_method_generic(PyObject* object, const Name& name,
+                        std::initializer_list<PyObject*> arguments);
+
+#ifdef KESTROVA_INLINE_CACHES
 
 // Whether `count` arguments suit a native method of this calling convention.
 inline bool arity_fits(int convention, size_t count)
@@ -110,14 +117,14 @@ inline PyObject* call_native(PyObject* descriptor, int convention, PyObject* sel
     return native_result_check(descriptor, result);
 }
 
-Ref call_method_generic(PyObject* object, const Name& name,
-                        std::initializer_list<PyObject*> arguments);
+#endif
 
 // `object.name(*arguments)` for arguments already evaluated: the method is looked up, then
 // called, as Method does; a native method that a cache entry knows is called directly.
 inline Ref call_method(PyObject* object, const Name& name,
                        std::initializer_list<PyObject*> arguments = {})
 {
+#ifdef KESTROVA_INLINE_CACHES
     int convention;
     bool learn;
     PyObject* method = caches::cached_method(object, name, convention, learn);
@@ -127,6 +134,7 @@ inline Ref call_method(PyObject* object, const Name& name,
         Py_DECREF(method);
         return checked(result);
     }
+#endif
     return call_method_generic(object, name, arguments);
 }
 

@@ -1,0 +1,193 @@
+// What differs between the interpreters the module builds for (CPython 3.7 to 3.13), named
+// once: a feature macro per difference, and the few functions that newer interpreters
+// provide and older ones lack, under the newer names. No other file tests a version.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+// ---------------------------------------------------------------------------------------
+// Feature tests
+
+// The vectorcall protocol (3.8; public names from 3.9). Without it, every call of the
+// module's functions arrives through tp_call, and calls out go through the 3.7 fast call.
+#if PY_VERSION_HEX >= 0x03080000
+#define KESTROVA_HAS_VECTORCALL 1
+#endif
+
+// code.replace(), and code objects that know positional-only parameters (3.8).
+#if PY_VERSION_HEX >= 0x03080000
+#define KESTROVA_HAS_CODE_REPLACE 1
+#endif
+
+// PyType_FromSpec reads __dictoffset__, __weaklistoffset__ and __vectorcalloffset__ from
+// the member table (3.9); before that the offsets are set on the type it returns.
+#if PY_VERSION_HEX >= 0x03090000
+#define KESTROVA_HAS_SPEC_OFFSETS 1
+#endif
+
+// PyObject_VectorcallMethod (3.9).
+#if PY_VERSION_HEX >= 0x03090000
+#define KESTROVA_HAS_VECTORCALL_METHOD 1
+#endif
+
+// Code objects carry a qualified name (3.11).
+#if PY_VERSION_HEX >= 0x030B0000
+#define KESTROVA_HAS_CODE_QUALNAME 1
+#endif
+
+// The 3.11 object layout that the inline caches read (dictionary keys, instance values,
+// version tags): one interpreter series only, checked on probe objects at first use.
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000 && !defined(Py_LIMITED_API)
+#define KESTROVA_HAS_LAYOUT_311 1
+#endif
+
+// Dictionary watchers (3.12): public notification of every change to a dictionary.
+#if PY_VERSION_HEX >= 0x030C0000 && !defined(Py_LIMITED_API)
+#define KESTROVA_HAS_DICT_WATCHERS 1
+#endif
+
+// ---------------------------------------------------------------------------------------
+// Names of newer interpreters, for older ones
+
+#if PY_VERSION_HEX < 0x030900A4 && !defined(Py_IS_TYPE)
+static inline int Py_IS_TYPE(const PyObject* object, const PyTypeObject* type)
+{
+    return Py_TYPE(object) == type;
+}
+#endif
+
+#if PY_VERSION_HEX < 0x03090000
+static inline PyObject* PyObject_CallNoArgs(PyObject* callable)
+{
+    return PyObject_CallFunctionObjArgs(callable, nullptr);
+}
+
+static inline PyInterpreterState* PyInterpreterState_Get(void)
+{
+    return PyThreadState_Get()->interp;
+}
+#endif
+
+#if PY_VERSION_HEX < 0x03080000
+// The 3.7 fast call takes what vectorcall takes, without the flag in the argument count.
+#define PY_VECTORCALL_ARGUMENTS_OFFSET (static_cast<size_t>(0))
+static inline Py_ssize_t PyVectorcall_NARGS(size_t count) { return static_cast<Py_ssize_t>(count); }
+static inline PyObject* PyObject_Vectorcall(PyObject* callable, PyObject* const* arguments,
+                                            size_t count, PyObject* keyword_names)
+{
+    return _PyObject_FastCallKeywords(callable, const_cast<PyObject**>(arguments),
+                                      static_cast<Py_ssize_t>(count), keyword_names);
+}
+#elif PY_VERSION_HEX < 0x03090000
+#define PyObject_Vectorcall _PyObject_Vectorcall
+#endif
+
+// The init entry is the module file's one exported symbol. Before 3.9 the interpreter's
+// declaration does not export it from a build with hidden visibility (Windows builds
+// export it through the DLL import declarations).
+#if PY_VERSION_HEX < 0x03090000 && defined(__GNUC__) && !defined(_WIN32)
+#undef PyMODINIT_FUNC
+#define PyMODINIT_FUNC extern "C" __attribute__((visibility("default"))) PyObject*
+#endif
+
+#if PY_VERSION_HEX < 0x030C0000
+#define Py_T_PYSSIZET T_PYSSIZET
+#define Py_READONLY READONLY
+#include <structmember.h>
+#endif
+
+// `*result` = object.name, or null where the object has no such attribute (an
+// AttributeError is not raised); 1, 0, or -1 with an exception set.
+#if PY_VERSION_HEX < 0x030D0000
+static inline int PyObject_GetOptionalAttr(PyObject* object, PyObject* name, PyObject** result)
+{
+    return _PyObject_LookupAttr(object, name, result);
+}
+#endif
+
+namespace kestrova::compat {
+
+// Type flags that older interpreters do not have, as 0 there.
+constexpr unsigned long method_descriptor_flag =
+#ifdef Py_TPFLAGS_METHOD_DESCRIPTOR
+    Py_TPFLAGS_METHOD_DESCRIPTOR;
+#else
+    0;
+#endif
+constexpr unsigned long immutable_type_flag =
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+    Py_TPFLAGS_IMMUTABLETYPE;
+#else
+    0;
+#endif
+constexpr unsigned long disallow_instantiation_flag =
+#ifdef Py_TPFLAGS_DISALLOW_INSTANTIATION
+    Py_TPFLAGS_DISALLOW_INSTANTIATION;
+#else
+    0;
+#endif
+constexpr unsigned long vectorcall_flag =
+#if PY_VERSION_HEX >= 0x03090000
+    Py_TPFLAGS_HAVE_VECTORCALL;
+#elif PY_VERSION_HEX >= 0x03080000
+    _Py_TPFLAGS_HAVE_VECTORCALL;
+#else
+    0;
+#endif
+
+// Gives a type made by PyType_FromSpec, before it has any instance, the offsets that the
+// spec's member table names where the interpreter does not read them from there itself
+// (vectorcall_offset < 0: none).
+inline void set_offsets(PyTypeObject* type, Py_ssize_t dict_offset, Py_ssize_t weaklist_offset,
+                        Py_ssize_t vectorcall_offset)
+{
+#ifdef KESTROVA_HAS_SPEC_OFFSETS
+    (void)type;
+    (void)dict_offset;
+    (void)weaklist_offset;
+    (void)vectorcall_offset;
+#else
+    type->tp_dictoffset = dict_offset;
+    type->tp_weaklistoffset = weaklist_offset;
+#ifdef KESTROVA_HAS_VECTORCALL
+    if (vectorcall_offset >= 0) {
+        type->tp_vectorcall_offset = vectorcall_offset;
+        type->tp_flags |= vectorcall_flag;
+    }
+#else
+    (void)vectorcall_offset;
+#endif
+#endif
+}
+
+// `arguments[0].name(*arguments[1:count])`: the method is looked up as a method call looks
+// it up (no bound-method object where the interpreter can avoid one), then called.
+// arguments[-1] may be overwritten during the call (PY_VECTORCALL_ARGUMENTS_OFFSET).
+inline PyObject* call_method(PyObject* name, PyObject* const* arguments, size_t count)
+{
+#ifdef KESTROVA_HAS_VECTORCALL_METHOD
+    return PyObject_VectorcallMethod(name, arguments, count | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                     nullptr);
+#else
+    switch (count) {
+    case 1:
+        return PyObject_CallMethodObjArgs(arguments[0], name, nullptr);
+    case 2:
+        return PyObject_CallMethodObjArgs(arguments[0], name, arguments[1], nullptr);
+    case 3:
+        return PyObject_CallMethodObjArgs(arguments[0], name, arguments[1], arguments[2], nullptr);
+    default: {
+        PyObject* method = PyObject_GetAttr(arguments[0], name);
+        if (method == nullptr) {
+            return nullptr;
+        }
+        PyObject* result = PyObject_Vectorcall(method, arguments + 1, count - 1, nullptr);
+        Py_DECREF(method);
+        return result;
+    }
+    }
+#endif
+}
+
+} // namespace kestrova::compat
