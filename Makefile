@@ -1,8 +1,17 @@
-# Build, test and demo KestrovaGUI on Debian 12. Each target first installs the Debian
-# packages it needs that are missing (as root, or through sudo).
+# Build, test and demo KestrovaGUI on Debian 12 and 13. Each target first installs the
+# Debian packages it needs that are missing (as root, or through sudo).
+#
+# PYTHON is the interpreter to build for: Debian's own by default (the one with the toolkit),
+# or any CPython from 3.7 on (`make build PYTHON=~/.pyenv/versions/3.12.1/bin/python3`, which
+# builds into build-py/3.12.1/).
 
-PYTHON  ?= /usr/bin/python3
+MAIN_PYTHON := /usr/bin/python3
+PYTHON  ?= $(MAIN_PYTHON)
+ifeq ($(PYTHON),$(MAIN_PYTHON))
 BUILD   ?= build
+else
+BUILD   ?= build-py/$(shell $(PYTHON) -c 'import platform; print(platform.python_version())')
+endif
 # The wheel, and the fresh virtual environment that the tests install it into.
 WHEELS  := $(BUILD)/wheels
 VENV    := $(BUILD)/venv
@@ -15,6 +24,10 @@ GUI_ENV := GSETTINGS_BACKEND=memory
 PACKAGES := python3-dev python3-venv python3-pip python3-wxgtk4.0 python3-pandas python3-pytest \
             python3-hypothesis python3-dbg mypy meson python3-mesonpy ninja-build g++ \
             xvfb xauth
+# For builds and test runs on the machine's other interpreters: setuptools' distutils for
+# Meson's inspection of 3.12 and later, and what Debian's pytest needs below 3.11.
+PACKAGES += python3-setuptools python3-exceptiongroup python3-tomli python3-importlib-metadata \
+            python3-zipp python3-more-itertools
 
 .PHONY: all deps build wheel venv test bench demo clean
 
@@ -31,7 +44,7 @@ deps:
 	fi
 
 $(BUILD)/build.ninja:
-	meson setup $(BUILD) -Dpython=$(PYTHON) -Dwerror=true
+	$(MAIN_PYTHON) build-aux/meson_setup.py $(BUILD) . $(PYTHON) -Dwerror=true
 
 build: deps $(BUILD)/build.ninja
 	ninja -C $(BUILD)
@@ -52,10 +65,11 @@ venv: wheel
 	$(PIP_ENV) $(VENV)/bin/python -m pip install --no-index --no-cache-dir $(WHEELS)/*.whl
 
 # First the installed type stubs against the installed module, then the whole suite against
-# the installed module (the tests refuse to run on any other copy of it).
+# the installed module (the tests refuse to run on any other copy of it), then the same suite
+# on every other interpreter of the machine against a build for it (build-aux/interpreters.py).
 test: venv
 	MYPY_CACHE_DIR=$(CURDIR)/$(BUILD)/mypy-cache $(VENV)/bin/python -m mypy.stubtest KestrovaGUI
-	KESTROVA_INSTALLED=1 $(GUI_ENV) $(XVFB) $(VENV)/bin/python -m pytest -p no:cacheprovider tests
+	$(GUI_ENV) $(XVFB) $(MAIN_PYTHON) build-aux/interpreters.py test --main $(VENV)/bin/python
 
 # The module against its plain-Python peer (benchmarks/run.py): prints the tables and
 # writes them to build-bench/results.json. The test suite runs it once in its quick mode.
@@ -73,4 +87,4 @@ demo: build
 	fi
 
 clean:
-	rm -rf $(BUILD) build-variants build-bench .mesonpy-native-file.ini
+	rm -rf build build-py build-variants build-bench .mesonpy-native-file.ini

@@ -81,7 +81,7 @@ def main():
         inner(options)
         return
 
-    stub_dir = run.build_stub_toolkit(os.path.join(run.ROOT, "build-bench", "stubwx"))
+    stub_dir = run.build_stub_toolkit()
     directory = options.keep or tempfile.mkdtemp(prefix="kestrova-callgrind-")
     os.makedirs(directory, exist_ok=True)
     for old in glob.glob(os.path.join(directory, "callgrind.out*")):

@@ -44,13 +44,38 @@ EXAMPLES = os.path.join(ROOT, "examples")
 
 # --- building the stub toolkit ---------------------------------------------------------------
 
-def build_stub_toolkit(directory):
-    if not os.path.exists(os.path.join(directory, "build.ninja")):
-        subprocess.run(["meson", "setup", directory, os.path.join(HERE, "stubwx"),
-                        "-Dpython=" + sys.executable, "-Dwerror=true"],
-                       check=True, stdout=subprocess.DEVNULL)
+def stub_toolkit_directory():
+    """Where stubwx is built for this interpreter."""
+    return os.path.join(ROOT, "build-bench", "stubwx-%d.%d.%d" % sys.version_info[:3])
+
+
+def build_stub_toolkit(directory=None):
+    sys.path.insert(0, os.path.join(ROOT, "build-aux"))
+    import meson_setup
+
+    directory = directory or stub_toolkit_directory()
+    done = meson_setup.setup(directory, os.path.join(HERE, "stubwx"), sys.executable, ["-Dwerror=true"])
+    if done is not None and done.returncode != 0:
+        raise SystemExit("stubwx: meson setup failed\n" + done.stdout + done.stderr)
     subprocess.run(["ninja", "-j2", "-C", directory], check=True, stdout=subprocess.DEVNULL)
     return directory
+
+
+def toolkit_missing():
+    """Why this interpreter has no real toolkit, or None."""
+    # As the workers import it: without the caller's path, which may hold the stand-ins.
+    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    done = subprocess.run([sys.executable, "-c", "import wx, wx.lib.buttons, pandas"], capture_output=True,
+                          text=True, env=env)
+    return None if done.returncode == 0 else "no real toolkit for this interpreter (%s)" % (
+        done.stderr.strip().splitlines() or ["?"])[-1]
+
+
+def real_toolkit_missing():
+    """Why the real toolkit cannot be timed here, or None."""
+    if not os.environ.get("DISPLAY"):
+        return "no display; run under xvfb-run (make bench does)"
+    return toolkit_missing()
 
 
 # --- toolkits ---------------------------------------------------------------------------------
@@ -407,7 +432,9 @@ def import_self_times(build, quick):
 
     # The environment may forbid writing bytecode caches; the peer is meant to load from one.
     py_compile.compile(os.path.join(HERE, "plain.py"), doraise=True)
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(entry for entry in [build, HERE] if entry))
+    # Without the real toolkit, the pure-Python stand-ins for the toolkit and pandas.
+    fallback = [STUBS] if toolkit_missing() else []
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(entry for entry in [build, HERE] + fallback if entry))
     runs = 1 if quick else 15
     result = {"runs": runs}
     for name in ("KestrovaGUI", "plain"):
@@ -593,7 +620,7 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build"),
                         help="directory holding the built module; empty: the module that the "
                              "interpreter imports by itself (an installed copy)")
-    parser.add_argument("--stub-build", default=os.path.join(ROOT, "build-bench", "stubwx"))
+    parser.add_argument("--stub-build", default=stub_toolkit_directory())
     parser.add_argument("--sections", default=",".join(SECTIONS),
                         help="comma-separated subset of: %s" % ", ".join(SECTIONS))
     parser.add_argument("--rows", default="",
@@ -618,11 +645,12 @@ def main():
     results = {"machine": machine(), "quick": options.quick}
     if "stub" in sections:
         results["stub"] = run_worker("table", options, stub_dir)
-    if "real" in sections and os.environ.get("DISPLAY"):
+    missing = real_toolkit_missing() if "real" in sections else None
+    if "real" in sections and not missing:
         # The icon rows load the icon files relative to the working directory.
         results["real"] = run_worker("table", options, stub_dir, toolkit="real", cwd=EXAMPLES)
     elif "real" in sections:
-        results["real_skipped"] = "no display; run under xvfb-run (make bench does)"
+        results["real_skipped"] = missing
     if "import" in sections:
         results["import"] = import_self_times(options.build, options.quick)
     if "first" in sections:

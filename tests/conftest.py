@@ -19,8 +19,18 @@ BUILD = pathlib.Path(os.environ.get("KESTROVA_BUILD", ROOT / "build"))
 INSTALLED = os.environ.get("KESTROVA_INSTALLED") == "1"
 MODULE_PATH = [] if INSTALLED else [str(BUILD)]
 
-sys.path[:0] = MODULE_PATH + [str(TESTS)]
+sys.path[:0] = MODULE_PATH + [str(TESTS), str(ROOT / "build-aux")]
 os.environ.setdefault("GSETTINGS_BACKEND", "memory")  # no dconf warnings from GTK
+
+INTERPRETER = "Python %d.%d.%d (%s)" % (sys.version_info[:3] + (sys.executable,))
+
+
+def within(path, directory):
+    try:
+        path.relative_to(directory)
+    except ValueError:
+        return False
+    return True
 
 
 def module_origin():
@@ -38,7 +48,7 @@ def pytest_configure(config):
     if origin is None:
         raise pytest.UsageError("KestrovaGUI cannot be imported (is it built or installed?)")
     if INSTALLED:
-        if not (origin.is_relative_to(pathlib.Path(sys.prefix).resolve())
+        if not (within(origin, pathlib.Path(sys.prefix).resolve())
                 and origin.parent.name in ("site-packages", "dist-packages")):
             raise pytest.UsageError("KESTROVA_INSTALLED=1, but KestrovaGUI comes from %s, which is "
                                     "not installed in %s" % (origin, sys.prefix))
@@ -48,13 +58,38 @@ def pytest_configure(config):
 
 
 def pytest_report_header(config):
-    return "KestrovaGUI: %s" % module_origin()
+    return "KestrovaGUI: %s, on %s" % (module_origin(), INTERPRETER)
+
+
+def missing_real_toolkit():
+    """Why the real toolkit cannot be used here, or None."""
+    try:
+        import wx
+        from wx.lib.buttons import GenButton  # noqa: F401
+    except ImportError as error:
+        return "needs the real toolkit (wxPython), which %s lacks (%s)" % (INTERPRETER, error)
+    if within(pathlib.Path(wx.__file__).resolve(), STUBS.resolve()):
+        return "needs the real toolkit (wxPython); %s has only the stub toolkit" % INTERPRETER
+    return None
+
+
+# Where the real toolkit (or pandas) is missing, the module under test loads in this process
+# with the stub toolkit.
+NO_REAL_TOOLKIT = missing_real_toolkit()
+sys.path.append(str(STUBS))
+
+
+def need_real_toolkit():
+    if NO_REAL_TOOLKIT:
+        pytest.skip(NO_REAL_TOOLKIT)
 
 
 def run_python(code, *, stubs=True, path=(), args=(), interpreter=sys.executable, timeout=120):
     """Runs `code` in a fresh interpreter, with the stub toolkit first on the path unless
     `stubs` is false, and returns the completed process."""
     entries = list(path) + ([str(STUBS)] if stubs else []) + MODULE_PATH + [str(TESTS)]
+    if os.environ.get("PYTHONPATH"):
+        entries.append(os.environ["PYTHONPATH"])
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(entries))
     return subprocess.run([interpreter, *args, "-c", textwrap.dedent(code)], capture_output=True,
                           text=True, env=env, timeout=timeout)
@@ -69,6 +104,7 @@ def K():
 
 @pytest.fixture(scope="session")
 def wx_app():
+    need_real_toolkit()
     import wx
 
     app = wx.App(False)
@@ -156,17 +192,18 @@ def build_variant():
     session) and returns that directory. A `plain` variant never takes the options of an
     instrumented run."""
 
-    def build(name, *options, plain=False):
+    def build(name, *options, plain=False, python=sys.executable):
+        import meson_setup
+
         extra = [] if plain else VARIANT_OPTIONS
         name += "" if plain else VARIANT_SUFFIX
         if name not in _variants:
-            directory = ROOT / "build-variants" / name
-            steps = [["ninja", "-j2", "-C", str(directory)]]
-            if not (directory / "build.ninja").exists():
-                steps.insert(0, ["meson", "setup", str(directory), str(ROOT), "-Dwerror=true", *extra, *options])
-            for step in steps:
-                done = subprocess.run(step, capture_output=True, text=True)
-                assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
+            # One set of variants per interpreter.
+            directory = ROOT / "build-variants" / ("%d.%d.%d" % sys.version_info[:3]) / name
+            done = meson_setup.setup(str(directory), str(ROOT), python, ["-Dwerror=true", *extra, *options])
+            assert done is None or done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
+            done = subprocess.run(["ninja", "-j2", "-C", str(directory)], capture_output=True, text=True)
+            assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
             _variants[name] = directory
         return _variants[name]
 
@@ -181,7 +218,7 @@ def native_wx():
     sys.path.insert(0, str(ROOT / "benchmarks"))
     import run
 
-    directory = run.build_stub_toolkit(str(ROOT / "build-bench" / "stubwx"))
+    directory = run.build_stub_toolkit()
     if directory not in sys.path:
         sys.path.insert(0, directory)
     import stubwx

@@ -1,11 +1,11 @@
-"""Runs every callable of the module thousands of times under the debug interpreter, with
-the stub toolkit, and measures whether the interpreter's total reference count and its
-number of allocated memory blocks come back to where they were.
+"""Runs every callable of the module thousands of times, with the stub toolkit, and measures
+whether the interpreter's number of allocated memory blocks, and under a debug interpreter
+its total reference count, come back to where they were.
 
     python3-dbg leak_driver.py RESULTS.json ITERATIONS
 
-The stub toolkit (tests/stubs) and a build of the module for the debug interpreter must
-come first on the path. Each scenario is a callable of the module and a list of cases
+The stub toolkit (tests/stubs) and a build of the module for the interpreter that runs the
+driver must come first on the path. Each scenario is a callable of the module and a list of cases
 (description, call, expected exception or None). A scenario runs all its cases once to
 check that each ends as expected, warms up, then runs them ITERATIONS times between two
 measurements (the failed loads half as often, the injected faults a twentieth). A
@@ -29,10 +29,14 @@ LEAK_LIMIT = 20  # references or blocks a scenario may gain (warm-up of caches)
 results = []
 
 
+# Only a debug build counts references; every build counts allocated blocks.
+DEBUG = hasattr(sys, "gettotalrefcount")
+
+
 def snapshot():
     gc.collect()
     gc.collect()
-    return sys.gettotalrefcount(), sys.getallocatedblocks()
+    return sys.gettotalrefcount() if DEBUG else 0, sys.getallocatedblocks()
 
 
 def run_cases(cases):
@@ -89,7 +93,7 @@ def scenario(callable_name, description, cases, iterations):
             if case_refs > LEAK_LIMIT or case_blocks > LEAK_LIMIT:
                 leaking.append("%s (%+d references, %+d blocks)" % (case[0], case_refs, case_blocks))
     results.append({"callable": callable_name, "scenario": description, "cases": len(cases),
-                    "iterations": iterations, "refs": refs, "blocks": blocks,
+                    "iterations": iterations, "refs": refs, "blocks": blocks, "debug": DEBUG,
                     "wrong_outcomes": wrong, "leaking_cases": leaking})
 
 

@@ -13,7 +13,7 @@ import subprocess
 import sys
 
 import pytest
-from conftest import ROOT, TESTS
+from conftest import ROOT, STUBS, TESTS
 
 # With the C++ library's own checks of its containers.
 SANITIZE = ["-Db_sanitize=address,undefined", "-Db_lundef=false", "-Dbuildtype=debug",
@@ -33,7 +33,8 @@ def sanitized(build_variant, tmp_path_factory):
     variant = build_variant("asan", *SANITIZE, plain=True)
     logs = tmp_path_factory.mktemp("sanitizer-reports")
     env = dict(os.environ,
-               KESTROVA_BUILD=str(variant), PYTHONPATH=str(variant),
+               KESTROVA_BUILD=str(variant),
+               PYTHONPATH=os.pathsep.join([str(variant), os.environ.get("PYTHONPATH", ""), str(STUBS)]),
                KESTROVA_VARIANT_OPTIONS=" ".join(SANITIZE), KESTROVA_VARIANT_SUFFIX="-asan",
                LD_PRELOAD=" ".join([runtime("libasan.so"), runtime("libstdc++.so.6")]),
                ASAN_OPTIONS=":".join(["detect_leaks=0", "halt_on_error=1", "log_path=%s/asan" % logs]),

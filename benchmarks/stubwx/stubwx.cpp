@@ -17,6 +17,8 @@
 #include <Python.h>
 #include <structmember.h>
 
+#include "../../src/module/compat.hpp" // the module's own names for what differs between versions
+
 #include <string_view>
 
 #if defined(__has_include)
@@ -47,13 +49,19 @@ struct Thing {
 PyObject* make(PyTypeObject* type)
 {
     ++calls;
-    return reinterpret_cast<PyObject*>(PyObject_New(Thing, type));
+    auto* thing = reinterpret_cast<PyObject*>(PyObject_New(Thing, type));
+    if (thing != nullptr) {
+        kestrova::compat::hold_type(thing);
+    }
+    return thing;
 }
 
+#ifdef KESTROVA_HAS_TYPE_VECTORCALL
 PyObject* construct(PyObject* type, PyObject* const*, size_t, PyObject*)
 {
     return make(reinterpret_cast<PyTypeObject*>(type));
 }
+#endif
 
 // Classes derived in Python (tests do) come here; their instances may carry more.
 PyObject* construct_new(PyTypeObject* type, PyObject*, PyObject*)
@@ -190,12 +198,15 @@ PyTypeObject* make_class(const ClassRow& row)
         {0, nullptr},
     };
     PyType_Spec spec = {row.name, sizeof(Thing), 0,
-                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_BASETYPE,
+                        static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | kestrova::compat::immutable_type_flag |
+                                                  Py_TPFLAGS_BASETYPE),
                         slots};
     auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+#ifdef KESTROVA_HAS_TYPE_VECTORCALL
     if (type != nullptr) {
         type->tp_vectorcall = construct; // the class is called without an argument tuple
     }
+#endif
     return type;
 }
 
@@ -227,6 +238,7 @@ PyObject* make_windll(PyObject* shell32_type)
     if (windll == nullptr) {
         return nullptr;
     }
+    kestrova::compat::hold_type(reinterpret_cast<PyObject*>(windll));
     windll->shell32 = PyObject_CallNoArgs(shell32_type);
     if (windll->shell32 == nullptr) {
         Py_DECREF(windll);

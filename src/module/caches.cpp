@@ -1,5 +1,8 @@
 #include "caches.hpp"
 
+#include <new>
+#include <vector>
+
 namespace kestrova::caches {
 
 #ifdef KESTROVA_INLINE_CACHES
@@ -386,10 +389,140 @@ void learn_method(PyObject* object, const Name& name, PyObject* method)
 
 bool usable() { return false; }
 
+#ifdef KESTROVA_WATCHED_CACHES
+
+std::uint64_t watched_version = 1;
+
+namespace {
+
+// A dictionary the module watches, and whether each of its keys is an exact string, so that
+// a lookup in it runs no code of its keys and may be replayed.
+struct Watched {
+    PyObject* dict; // identity only
+    bool string_keys;
+    bool checked; // string_keys holds for the current contents
+};
+
+constexpr int no_watcher = -1, watcher_failed = -2;
+int watcher = no_watcher;
+std::vector<Watched> watched; // a handful: the module's globals, the builtins, the toolkit
+
+Watched* find_watched(PyObject* dict)
+{
+    for (Watched& record : watched) {
+        if (record.dict == dict) {
+            return &record;
+        }
+    }
+    return nullptr;
+}
+
+// Called before each change. Runs no code and cannot fail.
+int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*)
+{
+    ++watched_version;
+    Watched* record = find_watched(dict);
+    if (record == nullptr) {
+        return 0;
+    }
+    switch (event) {
+    case PyDict_EVENT_DEALLOCATED:
+        *record = watched.back();
+        watched.pop_back();
+        break;
+    case PyDict_EVENT_ADDED:
+        record->string_keys = record->string_keys && PyUnicode_CheckExact(key);
+        break;
+    case PyDict_EVENT_CLONED:
+        record->checked = false; // new contents, all at once
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+bool all_string_keys(PyObject* dict)
+{
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        if (!PyUnicode_CheckExact(key)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether lookups in `dict` may be cached: it is watched from now on, and a lookup in it runs
+// no code. Sets no error.
+bool watch(PyObject* dict)
+{
+    if (watcher == watcher_failed) {
+        return false;
+    }
+    if (watcher == no_watcher) {
+        watcher = PyDict_AddWatcher(on_change);
+        if (watcher < 0) {
+            PyErr_Clear(); // all watchers taken: lookups stay generic
+            watcher = watcher_failed;
+            return false;
+        }
+    }
+    Watched* record = find_watched(dict);
+    if (record == nullptr) {
+        if (PyDict_Watch(watcher, dict) < 0) {
+            PyErr_Clear();
+            return false;
+        }
+        try {
+            watched.push_back({dict, false, false});
+        } catch (const std::bad_alloc&) {
+            PyDict_Unwatch(watcher, dict);
+            PyErr_Clear();
+            return false;
+        }
+        record = &watched.back();
+    }
+    if (!record->checked) {
+        record->string_keys = all_string_keys(dict);
+        record->checked = true;
+    }
+    return record->string_keys;
+}
+
+} // namespace
+
+PyObject* dict_item_slow(PyObject* dict, const Name& name)
+{
+    const bool cache = PyDict_CheckExact(dict) && PyUnicode_CheckExact(name.get()) && watch(dict);
+    PyObject* value = PyDict_GetItemWithError(dict, name);
+    if (value != nullptr && cache) {
+        DictEntry* entry = nullptr;
+        for (DictEntry& candidate : name.cache.items.entries) {
+            if (candidate.dict == dict || candidate.dict == nullptr) {
+                entry = &candidate;
+                break;
+            }
+        }
+        if (entry == nullptr) {
+            entry = &name.cache.items.replace();
+        }
+        entry->dict = dict;
+        entry->version = watched_version;
+        entry->value = value;
+    }
+    return value;
+}
+
+#else
+
 PyObject* dict_item_slow(PyObject* dict, const Name& name)
 {
     return PyDict_GetItemWithError(dict, name);
 }
+
+#endif
 
 void learn_instance_attribute(PyObject*, const Name&, PyObject*) {}
 PyObject* descriptor_attribute(PyObject*, const Name&, bool& applied)

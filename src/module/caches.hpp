@@ -19,9 +19,17 @@
 // it was taken with. Each name keeps a few entries of each kind (one per dictionary or type
 // it is used with), replaced in turn when more are needed.
 //
-// The caches read the object layout of one interpreter series (3.11); they are compiled
-// only for it, and the load checks the layout against the running interpreter before
-// turning them on. Elsewhere, or when the check fails, every lookup takes the generic path.
+// These caches read the object layout of one interpreter series (3.11); they are compiled
+// only for it, and the first use checks the layout against the running interpreter before
+// turning them on.
+//
+// From 3.12 on, the names read from dictionaries are cached through public means instead:
+// the module watches each dictionary it caches a lookup from (a dictionary watcher), and
+// every change to any watched dictionary renews one process-wide stamp, which plays the
+// part of the dictionary's version. Methods and instance attributes then take the generic
+// path, which the interpreter's own type cache serves.
+//
+// Elsewhere, or when the check fails, every lookup takes the generic path.
 #pragma once
 
 #include <cstdint>
@@ -33,12 +41,16 @@
 #if defined(KESTROVA_HAS_LAYOUT_311) && !defined(KESTROVA_NO_INLINE_CACHES)
 #define KESTROVA_INLINE_CACHES 1
 #endif
+#if defined(KESTROVA_HAS_DICT_WATCHERS) && !defined(KESTROVA_NO_INLINE_CACHES)
+#define KESTROVA_WATCHED_CACHES 1
+#endif
 
 namespace kestrova {
 
 namespace caches {
 
-// A name found in a dictionary: the dictionary (identity only) and its version then.
+// A name found in a dictionary: the dictionary (identity only) and its version then (with
+// watched dictionaries: the process-wide stamp).
 struct DictEntry {
     PyObject* dict = nullptr;
     std::uint64_t version = 0;
@@ -126,6 +138,13 @@ struct ModuleHead {
 
 #endif
 
+#ifdef KESTROVA_WATCHED_CACHES
+
+// Renewed before any watched dictionary changes or goes away (never 0).
+extern std::uint64_t watched_version;
+
+#endif
+
 // Entering and leaving one level of native call depth, as Py_EnterRecursiveCall and
 // Py_LeaveRecursiveCall count it, with the thread state fetched once. Only the common case
 // (depth to spare) is handled here; at the limit the interpreter's own function decides,
@@ -190,8 +209,12 @@ inline PyObject* module_namespace(PyObject* module)
 // `dict[name]` from a cache entry, borrowed, or null when no entry vouches for it.
 inline PyObject* cached_item(PyObject* dict, const Name& name)
 {
+#if defined(KESTROVA_INLINE_CACHES) || defined(KESTROVA_WATCHED_CACHES)
 #ifdef KESTROVA_INLINE_CACHES
     const std::uint64_t version = reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#else
+    const std::uint64_t version = watched_version;
+#endif
     for (const DictEntry& entry : name.cache.items.entries) {
         if (entry.dict == dict && entry.version == version) {
             return entry.value;

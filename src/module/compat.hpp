@@ -26,6 +26,11 @@
 #define KESTROVA_HAS_SPEC_OFFSETS 1
 #endif
 
+// Classes called through vectorcall, with their own tp_vectorcall (3.9).
+#if PY_VERSION_HEX >= 0x03090000
+#define KESTROVA_HAS_TYPE_VECTORCALL 1
+#endif
+
 // PyObject_VectorcallMethod (3.9).
 #if PY_VERSION_HEX >= 0x03090000
 #define KESTROVA_HAS_VECTORCALL_METHOD 1
@@ -161,6 +166,18 @@ inline void set_offsets(PyTypeObject* type, Py_ssize_t dict_offset, Py_ssize_t w
 #endif
 }
 
+// To be called on a new instance of a heap type made by PyObject_New or PyObject_GC_New:
+// from 3.8 on the instance holds a reference to its type (which its deallocator releases);
+// before, the maker takes one for it.
+inline void hold_type(PyObject* instance)
+{
+#if PY_VERSION_HEX < 0x03080000
+    Py_INCREF(Py_TYPE(instance));
+#else
+    (void)instance;
+#endif
+}
+
 // `arguments[0].name(*arguments[1:count])`: the method is looked up as a method call looks
 // it up (no bound-method object where the interpreter can avoid one), then called.
 // arguments[-1] may be overwritten during the call (PY_VECTORCALL_ARGUMENTS_OFFSET).
@@ -170,6 +187,36 @@ inline PyObject* call_method(PyObject* name, PyObject* const* arguments, size_t 
     return PyObject_VectorcallMethod(name, arguments, count | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                      nullptr);
 #else
+#ifndef KESTROVA_HAS_VECTORCALL
+    // A native method found on the type, and not hidden by the instance, is called the way
+    // the interpreter's own method call calls it (its generic call reports a method of
+    // another type in other words).
+    PyObject* self = arguments[0];
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject* descriptor = type->tp_getattro == PyObject_GenericGetAttr && type->tp_dict != nullptr
+                               ? _PyType_Lookup(type, name)
+                               : nullptr;
+    if (descriptor != nullptr && Py_IS_TYPE(descriptor, &PyMethodDescr_Type)) {
+        Py_INCREF(descriptor); // the instance's dictionary may run code that changes the type
+        PyObject** dictionary = _PyObject_GetDictPtr(self);
+        PyObject* hidden = nullptr;
+        if (dictionary != nullptr && *dictionary != nullptr) {
+            PyObject* held = *dictionary;
+            Py_INCREF(held);
+            hidden = PyDict_GetItemWithError(held, name);
+            Py_DECREF(held);
+        }
+        PyObject* result = nullptr;
+        if (hidden == nullptr && !PyErr_Occurred()) {
+            result = _PyMethodDescr_FastCallKeywords(descriptor, const_cast<PyObject**>(arguments),
+                                                     static_cast<Py_ssize_t>(count), nullptr);
+        }
+        Py_DECREF(descriptor);
+        if (hidden == nullptr) {
+            return result;
+        }
+    }
+#endif
     switch (count) {
     case 1:
         return PyObject_CallMethodObjArgs(arguments[0], name, nullptr);

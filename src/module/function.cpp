@@ -433,6 +433,7 @@ Ref new_function_object()
     if (f == nullptr) {
         throw PythonError{};
     }
+    compat::hold_type(reinterpret_cast<PyObject*>(f));
 #ifdef KESTROVA_HAS_VECTORCALL
     f->vectorcall = function_vectorcall;
 #endif

@@ -1,0 +1,250 @@
+#!/usr/bin/python3
+"""The test suite on every CPython this machine has.
+
+    build-aux/interpreters.py test --main PYTHON [--main-label TEXT] [PYTEST_ARGUMENT...]
+    build-aux/interpreters.py list
+    build-aux/interpreters.py build PYTHON...
+
+`test` runs the suite first with PYTHON, the main interpreter (the one with the real toolkit,
+testing the module installed into its environment), then builds the module for each other
+interpreter found (pyenv's under `pyenv root`, and /usr/bin/python3.N or /usr/local/bin/python3.N
+of another version) into build-py/VERSION/ and runs the same suite there against that build.
+Where an interpreter lacks the real toolkit, the debug interpreter or a test tool, the tests
+that need it are skipped with their reason. Other interpreters get pytest, Hypothesis and their
+dependencies from Debian's pure-Python packages, copied into build-py/site/.
+
+The run starts with a header naming every interpreter and the module file it tests, and ends
+with a pass count per interpreter. KESTROVA_PYTHONS, if set, names the other interpreters to
+use instead of those found ("none": only the main one).
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import xml.etree.ElementTree as ElementTree
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+BUILDS = os.path.join(ROOT, "build-py")
+SITE = os.path.join(BUILDS, "site")
+DEBIAN_PACKAGES = "/usr/lib/python3/dist-packages"
+# Pure-Python test tools and what they import, as Debian installs them.
+TEST_TOOLS = ["pytest", "_pytest", "py.py", "pluggy", "iniconfig", "packaging", "attr", "attrs",
+              "exceptiongroup", "tomli", "importlib_metadata", "zipp.py", "typing_extensions.py",
+              "more_itertools", "hypothesis", "sortedcontainers"]
+OLDEST = (3, 7)
+
+sys.path.insert(0, HERE)
+import meson_setup  # noqa: E402
+
+
+def describe(python):
+    """(version tuple, version text, implementation) of an interpreter, or None if it does
+    not run."""
+    try:
+        done = subprocess.run([python, "-c", "import sys, platform; print(platform.python_implementation(), "
+                               "platform.python_version(), *sys.version_info[:2], hasattr(sys, 'gettotalrefcount'))"],
+                              capture_output=True, text=True, timeout=60)
+    except OSError:
+        return None
+    if done.returncode != 0:
+        return None
+    implementation, text, major, minor, debug = done.stdout.split()
+    return (int(major), int(minor)), text, implementation, debug == "True"
+
+
+def pyenv_interpreters():
+    root = os.environ.get("PYENV_ROOT")
+    if not root:
+        try:
+            root = subprocess.run(["pyenv", "root"], capture_output=True, text=True).stdout.strip()
+        except OSError:
+            root = os.path.expanduser("~/.pyenv")
+    versions = os.path.join(root, "versions")
+    if not os.path.isdir(versions):
+        return []
+    found = []
+    for name in os.listdir(versions):
+        python = os.path.join(versions, name, "bin", "python3")
+        if os.access(python, os.X_OK):
+            found.append(python)
+    return found
+
+
+def system_interpreters():
+    found = []
+    for directory in ("/usr/bin", "/usr/local/bin"):
+        if os.path.isdir(directory):
+            found += [os.path.join(directory, name) for name in os.listdir(directory)
+                      if re.fullmatch(r"python3\.\d+", name)]
+    return found
+
+
+def other_interpreters(main):
+    """[(python, version tuple, version text)] of the CPython interpreters from 3.7 on other
+    than `main`, oldest first, one per installation."""
+    chosen = os.environ.get("KESTROVA_PYTHONS")
+    if chosen is not None:
+        candidates = [] if chosen.strip() == "none" else chosen.split()
+    else:
+        candidates = system_interpreters() + pyenv_interpreters()
+    main_info = describe(main)
+    seen = {os.path.realpath(main)}
+    found = []
+    for python in candidates:
+        real = os.path.realpath(python)
+        if real in seen:
+            continue
+        seen.add(real)
+        info = describe(python)
+        if info is None or info[2] != "CPython" or info[0] < OLDEST or info[3]:
+            continue
+        # Another path to the main interpreter's own installation (a venv of it, say).
+        if python.startswith("/usr/") and main_info and info[0] == main_info[0]:
+            continue
+        found.append((python, info[0], info[1]))
+    return sorted(found, key=lambda item: (item[1], item[0]))
+
+
+def copy_test_tools():
+    """Debian's pure-Python pytest and Hypothesis, copied for interpreters of other versions
+    (the copy, unlike Debian's directory, holds nothing compiled for one version only)."""
+    os.makedirs(SITE, exist_ok=True)
+    missing = []
+    for name in TEST_TOOLS:
+        source, target = os.path.join(DEBIAN_PACKAGES, name), os.path.join(SITE, name)
+        if os.path.exists(target):
+            continue
+        if not os.path.exists(source):
+            missing.append(name)
+        elif os.path.isdir(source):
+            shutil.copytree(source, target, ignore=shutil.ignore_patterns("__pycache__"))
+        else:
+            shutil.copy2(source, target)
+    return missing
+
+
+def build(python, version_text):
+    """Builds the module for `python` into build-py/VERSION and returns the module file."""
+    directory = os.path.join(BUILDS, version_text)
+    done = meson_setup.setup(directory, ROOT, python, ["-Dwerror=true"])
+    if done is not None and done.returncode != 0:
+        raise RuntimeError("meson setup for %s failed:\n%s%s" % (python, done.stdout[-3000:], done.stderr[-3000:]))
+    done = subprocess.run(["ninja", "-C", directory], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise RuntimeError("build for %s failed:\n%s" % (python, done.stdout[-5000:]))
+    (module,) = [name for name in os.listdir(directory) if name.startswith("KestrovaGUI.") and
+                 name.endswith((".so", ".pyd"))]
+    return directory, os.path.join(directory, module)
+
+
+def installed_module(python):
+    done = subprocess.run([python, "-c", "import importlib.util; print(importlib.util.find_spec('KestrovaGUI').origin)"],
+                          capture_output=True, text=True)
+    return done.stdout.strip() if done.returncode == 0 else "(not importable: %s)" % done.stderr.strip()[-200:]
+
+
+def counts(junit):
+    try:
+        root = ElementTree.parse(junit).getroot()
+    except (OSError, ElementTree.ParseError):
+        return None
+    suite = root if root.tag == "testsuite" else root.find("testsuite")
+    values = {key: int(suite.get(key, 0)) for key in ("tests", "failures", "errors", "skipped")}
+    values["passed"] = values["tests"] - values["failures"] - values["errors"] - values["skipped"]
+    return values
+
+
+def summary(result):
+    if result is None:
+        return "no results"
+    parts = ["%d passed" % result["passed"]]
+    parts += ["%d %s" % (result[key], key) for key in ("failures", "errors", "skipped") if result[key]]
+    return ", ".join(parts)
+
+
+def run_suite(python, env, junit, arguments):
+    if os.path.exists(junit):
+        os.remove(junit)
+    command = [python, "-m", "pytest", "-p", "no:cacheprovider", "--junitxml", junit, *arguments,
+               os.path.join(ROOT, "tests")]
+    start = time.monotonic()
+    status = subprocess.run(command, env=env, cwd=ROOT).returncode
+    return status, counts(junit), time.monotonic() - start
+
+
+def test(arguments):
+    main, label, pytest_arguments = arguments.main, arguments.main_label, arguments.pytest
+    others = other_interpreters(main)
+    missing = copy_test_tools() if others else []
+    if missing:
+        print("Test tools missing for the other interpreters (Debian packages): %s" % " ".join(missing))
+
+    planned = []  # (title, python, env, junit)
+    main_info = describe(main)
+    main_env = dict(os.environ, KESTROVA_INSTALLED="1")
+    planned.append(("CPython %s, %s" % (main_info[1], label), main, main_env,
+                    os.path.join(BUILDS, "main-junit.xml"), installed_module(main)))
+    failures = []
+    for python, _, version_text in others:
+        try:
+            directory, module = build(python, version_text)
+        except RuntimeError as error:
+            print(error)
+            failures.append("CPython %s (%s): build failed" % (version_text, python))
+            continue
+        env = {key: value for key, value in os.environ.items() if key not in ("KESTROVA_INSTALLED", "PYTHONPATH")}
+        env.update(KESTROVA_BUILD=directory, PYTHONPATH=SITE)
+        planned.append(("CPython %s, %s" % (version_text, python), python, env,
+                        os.path.join(directory, "junit.xml"), module))
+
+    print("Interpreters tested, and the module file each one tests:")
+    for title, _, _, _, module in planned:
+        print("  %s: %s" % (title, module))
+    if not others:
+        print("  (no other interpreter on this machine: pyenv's or /usr/bin/python3.N; the suite runs on "
+              "the main one only)")
+    sys.stdout.flush()
+
+    results = []
+    for title, python, env, junit, _ in planned:
+        print("\n=== %s" % title, flush=True)
+        status, result, seconds = run_suite(python, env, junit, pytest_arguments)
+        results.append((title, status, result, seconds))
+    print("\nPass counts per interpreter:")
+    for title, status, result, seconds in results:
+        print("  %s: %s in %.0f s%s" % (title, summary(result), seconds, "" if status == 0 else " (FAILED)"))
+    for failure in failures:
+        print("  " + failure)
+    return 0 if not failures and all(status == 0 for _, status, _, _ in results) else 1
+
+
+def main():
+    import argparse
+
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    run = commands.add_parser("test")
+    run.add_argument("--main", required=True, help="the main interpreter (with the real toolkit)")
+    run.add_argument("--main-label", default="real toolkit, installed module")
+    run.add_argument("pytest", nargs="*", help="further pytest arguments")
+    commands.add_parser("list")
+    make = commands.add_parser("build")
+    make.add_argument("python", nargs="+")
+    arguments = parser.parse_args()
+    if arguments.command == "test":
+        sys.exit(test(arguments))
+    if arguments.command == "list":
+        for python, _, version_text in other_interpreters(sys.executable):
+            print("CPython %s %s" % (version_text, python))
+    else:
+        for python in arguments.python:
+            info = describe(python)
+            print(build(python, info[1])[1])
+
+
+if __name__ == "__main__":
+    main()
