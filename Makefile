@@ -88,3 +88,20 @@ demo: build
 
 clean:
 	rm -rf build build-py build-variants build-bench .mesonpy-native-file.ini
+
+# The Windows build, cross-compiled with MinGW-w64 (build-aux/windows/windows.mk): the
+# module for CPython 3.7 on 32-bit x86 and for CPython 3.13 on x86-64, in build-windows/.
+# The win32 thread model needs no threads library at run time (the module starts none).
+WINDOWS_PACKAGES := g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 \
+                    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+WINDOWS_BUILD    := build-windows
+
+.PHONY: windows windows-clean
+windows:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(WINDOWS_PACKAGES)"
+	$(MAKE) --no-print-directory -f build-aux/windows/windows.mk -j$$(nproc) \
+	    PYTHON=$(PYTHON) OUT=$(WINDOWS_BUILD)
+
+clean: windows-clean
+windows-clean:
+	rm -rf $(WINDOWS_BUILD)
