@@ -74,7 +74,7 @@ test: venv
 # The module against its plain-Python peer (benchmarks/run.py): prints the tables and
 # writes them to build-bench/results.json. The test suite runs it once in its quick mode.
 bench: build
-	$(GUI_ENV) $(XVFB) $(PYTHON) benchmarks/run.py --build $(CURDIR)/$(BUILD)
+	$(GUI_ENV) $(XVFB) $(MAIN_PYTHON) build-aux/interpreters.py bench --main $(MAIN_PYTHON)
 
 # With a display the window opens; without one the example runs under Xvfb, saves two
 # screenshots (at rest, and with the pointer over a button) and prints their paths.

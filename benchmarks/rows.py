@@ -154,6 +154,40 @@ ROWS = (
 )
 
 
+# The floor (benchmarks/stubwx/floor.cpp) of some rows: the call, and what it needs, given
+# the floor module, the module under test and the toolkit.
+class Plain:
+    """An object of a plain class, as the forms' own instances are."""
+
+
+FLOOR = {
+    "FormB(...)": ("floor.FormB(Plain(), a0, a1, a2, panel)",
+                   lambda floor, impl, toolkit: {"floor": floor, "Plain": Plain, "panel": toolkit.panel,
+                                                 **dict(("a%d" % i, v) for i, v in enumerate(FILE_FORMS["FormB"]))}),
+    "tombol().btnconfig 3": ("floor.btnconfig(tombol(), panel, label, pos, size, scheme, target)",
+                             lambda floor, impl, toolkit: dict(btnconfig_row(3).prepare(impl, toolkit), floor=floor)),
+    "OnMouseEnter0": ("floor.OnMouseEnter0(button, None)",
+                      lambda floor, impl, toolkit: dict(hover_row("OnMouseEnter0").prepare(impl, toolkit), floor=floor)),
+    "OnMouseEnter3": ("floor.OnMouseEnter3(button, None)",
+                      lambda floor, impl, toolkit: dict(hover_row("OnMouseEnter3").prepare(impl, toolkit), floor=floor)),
+    "browse press (filedialog)": ("floor.press(status, form)",
+                                  lambda floor, impl, toolkit: {"floor": floor, "status": "OpenFile",
+                                                                "form": impl.FormA("OpenFile", "Input image", 200, 50,
+                                                                                   toolkit.panel)}),
+    "showImage": ("floor.showImage(url, panel, pos)",
+                  lambda floor, impl, toolkit: dict(prepare_image(impl, toolkit), floor=floor)),
+}
+
+
+def floor_row(row):
+    """The row's floor as a row of its own, or None."""
+    if row.name not in FLOOR:
+        return None
+    call, prepare = FLOOR[row.name]
+    return Row(row.name, call, lambda floor_and_impl, toolkit: prepare(*floor_and_impl, toolkit), row.context,
+               row.group)
+
+
 def loop_source(row, names):
     """A function that runs the row's call `n` times."""
     parameters = ", ".join(sorted(names))

@@ -220,14 +220,20 @@ def measure_row(row, toolkit, impls, repetitions, target_ns):
                 counts[name] = toolkit.call_count() - before
             result["toolkit_calls"] = counts
         n = calibrate(loops["module"], prepared["module"], target_ns)
-        samples = {name: [] for name in impls}
-        walls = {name: [] for name in impls}
-        ratios, wall_ratios = [], []
+        # The floor of a native implementation, where the row has one (stub toolkit only).
+        floor = rows.floor_row(row) if toolkit.name == "stub" and FLOOR is not None else None
+        timed_impls = list(impls) + (["floor"] if floor else [])
+        if floor:
+            prepared["floor"] = floor.prepare((FLOOR, impls["module"]), toolkit)
+            loops["floor"] = rows.compile_loop(floor, prepared["floor"])
+        samples = {name: [] for name in timed_impls}
+        walls = {name: [] for name in timed_impls}
+        ratios, wall_ratios, floor_ratios = [], [], []
         for repetition in range(repetitions):
             if toolkit.name == "real":
                 toolkit.fresh_panel()
                 prepared = {name: row.prepare(impl, toolkit) for name, impl in impls.items()}
-            order = list(impls) if repetition % 2 == 0 else list(reversed(list(impls)))
+            order = timed_impls if repetition % 2 == 0 else list(reversed(timed_impls))
             times = {}
             for name in order:
                 loops[name](max(1, n // 8), prepared[name])  # warm the caches
@@ -235,7 +241,11 @@ def measure_row(row, toolkit, impls, repetitions, target_ns):
                 samples[name].append(times[name])
             ratios.append(times["module"] / times["plain"])
             wall_ratios.append(walls["module"][-1] / walls["plain"][-1])
+            if floor:
+                floor_ratios.append(times["floor"] / times["plain"])
             toolkit.settle()
+    if floor:
+        result.update(floor_ns=statistics.median(samples["floor"]), floor_ratio=statistics.median(floor_ratios))
     result.update(
         calls_per_batch=n,
         repetitions=repetitions,
@@ -290,10 +300,19 @@ def measure_panel(toolkit, impls, repetitions, rows_per_panel=100):
 # --- workers (each runs in its own interpreter) -----------------------------------------------
 
 def load_implementations():
+    global FLOOR
     import KestrovaGUI
     import plain
 
+    try:
+        import floor
+    except ImportError:  # built from 3.9 on
+        floor = None
+    FLOOR = floor
     return {"module": KestrovaGUI, "plain": plain}
+
+
+FLOOR = None  # benchmarks/stubwx/floor.cpp, once loaded
 
 
 def worker_table(options):
@@ -305,6 +324,8 @@ def worker_table(options):
 
     toolkit = RealToolkit() if options.toolkit == "real" else StubToolkit()
     bind_toolkit(toolkit, *impls.values())
+    if FLOOR is not None and toolkit.name == "stub":
+        FLOOR.use(toolkit.wx, toolkit.GenButton)
     if options.quick:
         repetitions, target = 1, 100_000
     elif toolkit.name == "real":
@@ -586,6 +607,31 @@ def markdown(results):
                      " from the warm-up): %s." % (memory["module"]["rounds"],
                                                   memory["module"]["calls_per_round"],
                                                   "; ".join(parts)))
+    return "\n".join(lines) + "\n"
+
+
+def interpreters_markdown(runs):
+    """One table over several interpreters: `runs` is [(label, results)], the main
+    interpreter first (its times, and its real-toolkit ratios where it has them), then one
+    ratio column per interpreter, from the stub toolkit."""
+    main = runs[0][1]
+    real = main.get("real")
+    real_rows = {row["name"]: row for row in real["rows"]} if real else {}
+    stubs = [(label, {row["name"]: row for row in results["stub"]["rows"]}) for label, results in runs]
+    header = ["entry point", "%s: module ns" % runs[0][0], "plain ns"] + \
+        ["ratio %s" % label for label, _ in runs] + (["real toolkit %s: ratio" % runs[0][0]] if real else [])
+    lines = ["| " + " | ".join(header) + " |", "|---" + "|---:" * (len(header) - 1) + "|"]
+    for row in main["stub"]["rows"]:
+        name = row["name"]
+        cells = [name.replace("|", "\\|"), "%.0f" % row["module_ns"], "%.0f" % row["plain_ns"]]
+        cells += ["%.2f" % rows[name]["ratio"] if name in rows else "-" for _, rows in stubs]
+        if real:
+            cells.append("%.2f" % real_rows[name]["ratio"] if name in real_rows else "-")
+        lines.append("| " + " | ".join(cells) + " |")
+    cells = ["**median ratio**", "", ""] + ["**%.2f**" % results["stub"]["median_ratio"] for _, results in runs]
+    if real:
+        cells.append("**%.2f**" % real["median_ratio"])
+    lines.append("| " + " | ".join(cells) + " |")
     return "\n".join(lines) + "\n"
 
 

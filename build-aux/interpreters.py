@@ -2,6 +2,7 @@
 """The test suite on every CPython this machine has.
 
     build-aux/interpreters.py test --main PYTHON [--main-label TEXT] [PYTEST_ARGUMENT...]
+    build-aux/interpreters.py bench --main PYTHON [RUN_ARGUMENT...]
     build-aux/interpreters.py list
     build-aux/interpreters.py build PYTHON...
 
@@ -222,6 +223,39 @@ def test(arguments):
     return 0 if not failures and all(status == 0 for _, status, _, _ in results) else 1
 
 
+def bench(arguments):
+    """make bench: the full benchmark run on the main interpreter, the stub-toolkit table on
+    every other one, then one table with a ratio column per interpreter."""
+    import json
+
+    sys.path.insert(0, os.path.join(ROOT, "benchmarks"))
+    import run
+
+    runner = os.path.join(ROOT, "benchmarks", "run.py")
+    results_dir = os.path.join(ROOT, "build-bench")
+    os.makedirs(results_dir, exist_ok=True)
+    main_info = describe(arguments.main)
+    planned = [(main_info[1], arguments.main, os.path.join(ROOT, "build"), [])]
+    for python, _, version_text in other_interpreters(arguments.main):
+        planned.append((version_text, python, build(python, version_text)[0], ["--sections", "stub"]))
+    runs = []
+    for label, python, directory, options in planned:
+        output = os.path.join(results_dir, "results-%s.json" % label)
+        print("\n=== CPython %s (%s)" % (label, python), flush=True)
+        subprocess.run([python, runner, "--build", directory, "--json", output, *options, *arguments.run],
+                       check=True)
+        with open(output) as handle:
+            runs.append((label, json.load(handle)))
+    table = os.path.join(results_dir, "interpreters.md")
+    with open(table, "w") as handle:
+        handle.write(run.interpreters_markdown(runs))
+    print("\nAll interpreters (stub toolkit ratios, module / plain):\n")
+    with open(table) as handle:
+        print(handle.read())
+    print("Written to %s" % table)
+    return 0
+
+
 def main():
     import argparse
 
@@ -231,12 +265,17 @@ def main():
     run.add_argument("--main", required=True, help="the main interpreter (with the real toolkit)")
     run.add_argument("--main-label", default="real toolkit, installed module")
     run.add_argument("pytest", nargs="*", help="further pytest arguments")
+    timing = commands.add_parser("bench")
+    timing.add_argument("--main", required=True, help="the main interpreter (with the real toolkit)")
+    timing.add_argument("run", nargs="*", help="further benchmarks/run.py arguments")
     commands.add_parser("list")
     make = commands.add_parser("build")
     make.add_argument("python", nargs="+")
     arguments = parser.parse_args()
     if arguments.command == "test":
         sys.exit(test(arguments))
+    if arguments.command == "bench":
+        sys.exit(bench(arguments))
     if arguments.command == "list":
         for python, _, version_text in other_interpreters(sys.executable):
             print("CPython %s %s" % (version_text, python))

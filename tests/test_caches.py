@@ -385,7 +385,7 @@ def test_generic_paths_without_the_caches(build_variant):
     build without the caches passes these tests too."""
     variant = build_variant("no-caches", "-Dcpp_args=-DKESTROVA_NO_INLINE_CACHES", plain=True)
     env = dict(os.environ, KESTROVA_BUILD=str(variant),
-               PYTHONPATH=os.pathsep.join([str(variant)] + [os.environ.get("PYTHONPATH", "")]))
+               PYTHONPATH=os.pathsep.join(filter(None, [str(variant), os.environ.get("PYTHONPATH")])))
     env.pop("KESTROVA_INSTALLED", None)
     done = subprocess.run([sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "-q",
                            str(TESTS / "test_caches.py"), str(TESTS / "test_functions.py"),

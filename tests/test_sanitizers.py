@@ -13,7 +13,7 @@ import subprocess
 import sys
 
 import pytest
-from conftest import ROOT, STUBS, TESTS
+from conftest import NO_REAL_TOOLKIT, ROOT, STUBS, TESTS
 
 # With the C++ library's own checks of its containers.
 SANITIZE = ["-Db_sanitize=address,undefined", "-Db_lundef=false", "-Dbuildtype=debug",
@@ -34,7 +34,7 @@ def sanitized(build_variant, tmp_path_factory):
     logs = tmp_path_factory.mktemp("sanitizer-reports")
     env = dict(os.environ,
                KESTROVA_BUILD=str(variant),
-               PYTHONPATH=os.pathsep.join([str(variant), os.environ.get("PYTHONPATH", ""), str(STUBS)]),
+               PYTHONPATH=os.pathsep.join(filter(None, [str(variant), os.environ.get("PYTHONPATH")])),
                KESTROVA_VARIANT_OPTIONS=" ".join(SANITIZE), KESTROVA_VARIANT_SUFFIX="-asan",
                LD_PRELOAD=" ".join([runtime("libasan.so"), runtime("libstdc++.so.6")]),
                ASAN_OPTIONS=":".join(["detect_leaks=0", "halt_on_error=1", "log_path=%s/asan" % logs]),
@@ -58,7 +58,9 @@ def test_build_is_instrumented(sanitized):
     (module,) = variant.glob("KestrovaGUI*.so")
     binary = module.read_bytes()
     assert b"__asan_report_" in binary and b"__ubsan_handle_" in binary
-    process = run(env, "-c", "import KestrovaGUI; print(KestrovaGUI.__file__)")
+    # (With the stub toolkit where the real one is missing, as the suite loads it.)
+    process = run(dict(env, PYTHONPATH=env["PYTHONPATH"] + os.pathsep + str(STUBS)) if NO_REAL_TOOLKIT else env,
+                  "-c", "import KestrovaGUI; print(KestrovaGUI.__file__)")
     assert process.returncode == 0, process.stderr
     assert process.stdout.splitlines()[-1] == str(module)
 
