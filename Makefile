@@ -96,9 +96,11 @@ WINDOWS_PACKAGES := g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 \
                     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 WINDOWS_BUILD    := build-windows
 
-.PHONY: windows windows-clean
-windows:
+.PHONY: windows windows-deps windows-clean
+windows-deps:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(WINDOWS_PACKAGES)"
+
+windows: windows-deps
 	$(MAKE) --no-print-directory -f build-aux/windows/windows.mk -j$$(nproc) \
 	    PYTHON=$(PYTHON) OUT=$(WINDOWS_BUILD)
 
