@@ -170,7 +170,7 @@ def summary(result):
 def run_suite(python, env, junit, arguments):
     if os.path.exists(junit):
         os.remove(junit)
-    command = [python, "-m", "pytest", "-p", "no:cacheprovider", "--junitxml", junit, *arguments,
+    command = [python, "-m", "pytest", "-p", "no:cacheprovider", "-rs", "--junitxml", junit, *arguments,
                os.path.join(ROOT, "tests")]
     start = time.monotonic()
     status = subprocess.run(command, env=env, cwd=ROOT).returncode
