@@ -77,6 +77,7 @@ namespace kestrova {
     X(entry_of_FormB, "entryOpenFile")                                                   \
     X(entry_of_FormB2, "entryOpenFile")                                                  \
     /* code objects */                                                                   \
+    X(code_name, "co_name")                                                              \
     X(code_argcount, "co_argcount")                                                      \
     X(code_posonlyargcount, "co_posonlyargcount")                                        \
     X(code_nlocals, "co_nlocals")                                                        \
@@ -132,6 +133,9 @@ struct Constants {
     // made, one per list of names, shared by the functions that have that list.
     mutable std::vector<std::pair<const char* const*, Ref>> name_tuples;
 };
+
+// A tuple of the interned `names`.
+Ref name_tuple(const char* const* names, int count);
 
 using Constant = Ref Constants::*;
 using NameConstant = Name Constants::*;

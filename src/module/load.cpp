@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <new>
 
 #include "caches.hpp"
 #include "function.hpp"
@@ -52,7 +51,7 @@ void major_minor(const char* version, char* out, std::size_t capacity)
 
 // Any release of the compile-time major.minor matches: "3.11.2" matches 3.11, while
 // "3.1" matches neither 3.11 nor 3.10.
-int check_runtime_version()
+int check_runtime_version() noexcept
 {
     const char* running = Py_GetVersion();
     const std::size_t length = std::strlen(compile_version);
@@ -106,7 +105,7 @@ Ref new_module_from(PyObject* spec)
     return module;
 }
 
-PyObject* create_module(PyObject* spec, PyModuleDef*)
+PyObject* create_module(PyObject* spec, PyModuleDef*) noexcept
 {
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1) {
@@ -129,13 +128,9 @@ PyObject* create_module(PyObject* spec, PyModuleDef*)
         Py_INCREF(recorded_module);
         return recorded_module;
     }
-    try {
-        return new_module_from(spec).release();
-    } catch (const PythonError&) {
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
+    PyObject* module = nullptr;
+    guarded([&] { module = new_module_from(spec).release(); });
+    return module;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -201,7 +196,7 @@ void run_body(Loader& load)
 // ---------------------------------------------------------------------------------------
 // Execute step
 
-int exec_module(PyObject* module)
+int exec_module(PyObject* module) noexcept
 {
     if (recorded_module != nullptr) {
         if (recorded_module == module) {
@@ -219,7 +214,7 @@ int exec_module(PyObject* module)
 
     Loader load(module);
     load.at(1);
-    try {
+    const bool done = guarded([&] {
         Ref builtins = checked(PyImport_ImportModuleLevel("builtins", nullptr, nullptr, nullptr, 0));
         checked_status(PyDict_SetItemString(load.globals(), "__builtins__", builtins));
         build_constants();
@@ -230,10 +225,9 @@ int exec_module(PyObject* module)
         }
         ready_function_type();
         run_body(load);
+    });
+    if (done) {
         return 0;
-    } catch (const PythonError&) {
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
     }
     if (!PyErr_Occurred()) {
         PyErr_SetString(PyExc_ImportError, "init KestrovaGUI");
@@ -296,9 +290,7 @@ void ClassBuilder::method(const FunctionDef& def, const FunctionDef* inner)
         prototype = make_function(*inner, inner_qualname, load_.globals());
     }
     Ref function = load_.function(def, qualname, prototype);
-    // Keyed by the function's own interned name.
-    checked_status(PyDict_SetItem(namespace_, reinterpret_cast<Function*>(function.get())->name,
-                                  function));
+    checked_status(PyDict_SetItem(namespace_, defined_name(function), function));
 }
 
 Ref ClassBuilder::finish()
@@ -311,7 +303,7 @@ Ref ClassBuilder::finish()
 
 } // namespace kestrova
 
-PyMODINIT_FUNC PyInit_KestrovaGUI(void)
+PyMODINIT_FUNC PyInit_KestrovaGUI(void) noexcept
 {
     return PyModuleDef_Init(&kestrova::module_definition);
 }
