@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "caches.hpp"
 #include "function.hpp"
@@ -256,6 +257,37 @@ PyModuleDef module_definition = {
 // Building the public names
 
 Loader::Loader(PyObject* module) : globals_(PyModule_GetDict(module)) {}
+
+void Loader::make(const RowInteger& integer) const
+{
+    if (integer.object == nullptr) {
+        integer.object = checked(PyLong_FromLong(integer.value)).release();
+    }
+}
+
+void Loader::make(const RowText& text) const
+{
+    if (text.object == nullptr && text.value != nullptr) {
+        text.object = checked(PyUnicode_InternFromString(text.value)).release();
+    }
+}
+
+void Loader::make(const RowColour& colour) const
+{
+    if (colour.object == nullptr) {
+        const Rgb& rgb = colour.value;
+        colour.object = checked(Py_BuildValue("(lll)", rgb.red, rgb.green, rgb.blue)).release();
+    }
+}
+
+void Loader::make(const RowName& name, const char* text) const
+{
+    if (name.name == nullptr) {
+        auto made = std::make_unique<Name>();
+        made->object = checked(PyUnicode_InternFromString(text));
+        name.name = made.release();
+    }
+}
 
 Ref Loader::function(const FunctionDef& def, PyObject* qualname, PyObject* inner)
 {
