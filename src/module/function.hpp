@@ -95,7 +95,8 @@ public:
     {
     }
 
-    // Marks the statement about to run; a failure reports this line.
+    // Marks the statement about to run; a failure reports this line (docs/lines.md
+    // shows the statement at each line).
     void at(int line) { line_ = line; }
     int line() const { return line_; }
 
