@@ -80,10 +80,12 @@ def read_pe(path):
         if name == 0:
             return machine, magic, bool(flags & 0x2000), exports, imports
         thunk, listed = offset(lookup or first), imports.setdefault(string(name), [])
-        while value := int.from_bytes(data[thunk:thunk + thunk_size], "little"):
+        for thunk in range(thunk, len(data), thunk_size):
+            value = int.from_bytes(data[thunk:thunk + thunk_size], "little")
+            if not value:
+                break
             assert not value & ordinal_bit, "import by ordinal from %s" % string(name)
             listed.append(string(value + 2))  # past the hint
-            thunk += thunk_size
         entry += 20
 
 
