@@ -71,26 +71,44 @@ int check_runtime_version() noexcept
 // ---------------------------------------------------------------------------------------
 // Create step
 
+// A name the create step reads from the spec, interned at its first use and kept for the
+// process, as the interpreter keeps its own identifiers: a name made afresh at each load
+// would also leave a new entry in the interpreter's attribute cache each time.
+struct SpecName {
+    const char* text;
+    mutable PyObject* object = nullptr;
+
+    PyObject* get() const
+    {
+        if (object == nullptr) {
+            object = checked(PyUnicode_InternFromString(text)).release();
+        }
+        return object;
+    }
+};
+
 struct SpecAttribute {
-    const char* spec_name;
+    SpecName spec_name;
     const char* module_name;
     bool copy_none;
 };
 
+const SpecName spec_name{"name"};
+
 const SpecAttribute spec_attributes[] = {
-    {"loader", "__loader__", true},
-    {"origin", "__file__", true},
-    {"parent", "__package__", true},
-    {"submodule_search_locations", "__path__", false},
+    {{"loader"}, "__loader__", true},
+    {{"origin"}, "__file__", true},
+    {{"parent"}, "__package__", true},
+    {{"submodule_search_locations"}, "__path__", false},
 };
 
 Ref new_module_from(PyObject* spec)
 {
-    Ref name = checked(PyObject_GetAttrString(spec, "name"));
+    Ref name = checked(PyObject_GetAttr(spec, spec_name.get()));
     Ref module = checked(PyModule_NewObject(name));
     PyObject* namespace_ = PyModule_GetDict(module);
     for (const SpecAttribute& attribute : spec_attributes) {
-        PyObject* value = PyObject_GetAttrString(spec, attribute.spec_name);
+        PyObject* value = PyObject_GetAttr(spec, attribute.spec_name.get());
         if (value == nullptr) {
             if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
                 throw PythonError{};
