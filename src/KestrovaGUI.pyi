@@ -35,41 +35,26 @@ _Handler = Callable[[Any], object]
 # Doctest's table of extra tests: always empty.
 __test__: dict[str, Any]
 
+# The classes whose names begin with an underscore are absent at run time: each holds once
+# what several public classes share (an initialiser, a handler's signature).
+
 # File rows at the left margin (x 15): caption at (15, PosTinggi - 22), text control at
 # (15, PosTinggi) sized (LebarForm, 20), browse button at (LebarForm + 25, PosTinggi)
 # sized (40, 20).
-
-class FormA:
-    """A TIF image row."""
-
+class _FileRowAtMargin:
     entryOpenFile: _TextCtrl
     def __init__(
         self, FileDialogStatus: _DialogMode, Info: str, LebarForm: int, PosTinggi: int, TargetPanel: _Window
     ) -> None: ...
 
-class FormA2:
-    """A TIF image row, the same as FormA."""
-
-    entryOpenFile: _TextCtrl
-    def __init__(
-        self, FileDialogStatus: _DialogMode, Info: str, LebarForm: int, PosTinggi: int, TargetPanel: _Window
-    ) -> None: ...
-
-class FormC:
-    """A CSV table row."""
-
-    entryOpenFile: _TextCtrl
-    def __init__(
-        self, FileDialogStatus: _DialogMode, Info: str, LebarForm: int, PosTinggi: int, TargetPanel: _Window
-    ) -> None: ...
+class FormA(_FileRowAtMargin): """A TIF image row."""
+class FormA2(_FileRowAtMargin): """A TIF image row, the same as FormA."""
+class FormC(_FileRowAtMargin): """A CSV table row."""
 
 # File rows at x PosLeft: caption at (PosLeft, PosTinggi - 22), text control at
 # (PosLeft, PosTinggi) sized (LebarForm, 20), browse button at
 # (PosLeft + LebarForm + 15, PosTinggi) sized (40, 20).
-
-class FormFolderTIF:
-    """A TIF image row."""
-
+class _FileRowAtLeft:
     entryOpenFile: _TextCtrl
     def __init__(
         self,
@@ -81,58 +66,32 @@ class FormFolderTIF:
         TargetPanel: _Window,
     ) -> None: ...
 
-class FormFolderProjection:
-    """A WLD or PRJ projection row."""
-
-    entryOpenFile: _TextCtrl
-    def __init__(
-        self,
-        FileDialogStatus: _DialogMode,
-        Info: str,
-        LebarForm: int,
-        PosLeft: int,
-        PosTinggi: int,
-        TargetPanel: _Window,
-    ) -> None: ...
-
-class FormFolderCSV:
-    """A CSV table row."""
-
-    entryOpenFile: _TextCtrl
-    def __init__(
-        self,
-        FileDialogStatus: _DialogMode,
-        Info: str,
-        LebarForm: int,
-        PosLeft: int,
-        PosTinggi: int,
-        TargetPanel: _Window,
-    ) -> None: ...
+class FormFolderTIF(_FileRowAtLeft): """A TIF image row."""
+class FormFolderProjection(_FileRowAtLeft): """A WLD or PRJ projection row."""
+class FormFolderCSV(_FileRowAtLeft): """A CSV table row."""
 
 # Text rows: a caption and, 22 pixels lower, a text control sized (LebarForm, 20).
 
 class FormText:
     """Caption and text control at x PosLeft."""
 
-    entryOpenFile: _TextCtrl
     def __init__(self, Info: str, LebarForm: int, PosLeft: int, PosTinggi: int, TargetPanel: _Window) -> None: ...
+    entryOpenFile: _TextCtrl
 
-class FormB:
-    """Caption and text control at x 15."""
-
+class _TextRow:
     entryOpenFile: _TextCtrl
     def __init__(self, Info: str, LebarForm: int, PosTinggi: int, TargetPanel: _Window) -> None: ...
 
-class FormB2:
-    """Caption at x 15, text control at x 580."""
-
-    entryOpenFile: _TextCtrl
-    def __init__(self, Info: str, LebarForm: int, PosTinggi: int, TargetPanel: _Window) -> None: ...
+class FormB(_TextRow): """Caption and text control at x 15."""
+class FormB2(_TextRow): """Caption at x 15, text control at x 580."""
 
 def showImage(urlfileimage: str, parent: _Window, pos: _Pair) -> None:
     """Shows the image file at its natural size at pos on parent."""
 
-class tombol:
+class _Hover:
+    def handler(self, event: object) -> None: ...  # event is not used
+
+class tombol(_Hover):
     """A flat button with a hover effect; made empty, laid out by btnconfig."""
 
     # The button of the latest btnconfig call; absent before the first one.
@@ -142,18 +101,11 @@ class tombol:
     ) -> None:
         """Puts the button on parent, binds its press to target and gives it colour scheme
         btntype (0 to 5; any other value leaves the toolkit's colours and no hover effect)."""
-    def OnMouseEnter0(self, event: object) -> None: ...
-    def OnMouseLeave0(self, event: object) -> None: ...
-    def OnMouseEnter2(self, event: object) -> None: ...
-    def OnMouseLeave2(self, event: object) -> None: ...
-    def OnMouseEnter1(self, event: object) -> None: ...
-    def OnMouseLeave1(self, event: object) -> None: ...
-    def OnMouseEnter3(self, event: object) -> None: ...
-    def OnMouseLeave3(self, event: object) -> None: ...
-    def OnMouseEnter4(self, event: object) -> None: ...
-    def OnMouseLeave4(self, event: object) -> None: ...
-    def OnMouseEnter5(self, event: object) -> None: ...
-    def OnMouseLeave5(self, event: object) -> None: ...
+    # The hover handlers, in definition order: each recolours btn in its scheme's colours
+    # for the pointer over it (Enter) or gone (Leave), and repaints it.
+    OnMouseEnter0 = OnMouseLeave0 = OnMouseEnter2 = OnMouseLeave2 = _Hover.handler
+    OnMouseEnter1 = OnMouseLeave1 = OnMouseEnter3 = OnMouseLeave3 = _Hover.handler
+    OnMouseEnter4 = OnMouseLeave4 = OnMouseEnter5 = OnMouseLeave5 = _Hover.handler
 
 def icon(parent: _TopLevelWindow, tipe: int) -> None:
     """Sets the window's icon: 1 from img/icon_zentrova.ico, 2 from tool.ico (relative to

@@ -4,14 +4,50 @@ module's traceback entry for the function that was running at a line inside its 
 and everything the call did before the fault must stay done."""
 
 import json
+import re
 
 import pytest
-from conftest import calls, module_entries, run_python
+from conftest import ROOT, calls, module_entries, run_python
 from faulty_toolkit import Toolkit, fault_for, run_faulted, targets
 from load_faults import STEPS
 from public_api import CALLABLES
 
 TARGETS = targets()
+
+
+def line_map():
+    """docs/lines.md as {traceback name: {line: statement}}: a line belongs to the innermost
+    `def` around it (to the load outside any), a `def` line also to the function itself."""
+    functions, scopes = {}, []
+    for line, indent, statement in re.findall(r"^ *(\d+)  ( *)(.*)$", (ROOT / "docs" / "lines.md").read_text(), re.M):
+        while scopes and scopes[-1][0] >= len(indent):
+            scopes.pop()
+        owners = [i for i, (_, kind, _) in enumerate(scopes) if kind == "def"]
+        defined = re.match(r"(def|class) (\w+)", statement)
+        if defined:
+            scopes.append((len(indent), defined[1], defined[2]))
+        for end in owners[-1:] + [len(scopes) - 1] * (defined is not None and defined[1] == "def"):
+            name = ".".join(["KestrovaGUI"] + [n for _, _, n in scopes[: end + 1]])
+            functions.setdefault(name, {})[int(line)] = statement
+        if not owners:
+            functions.setdefault("init KestrovaGUI", {})[int(line)] = statement
+    return functions
+
+
+def names_step(statement, what):
+    """Whether `statement` names the toolkit step `what`: the attribute it reads or assigns,
+    the method or class it calls, the arithmetic or comparison, or the print."""
+    operation = re.match(r".* (\+|-|==) (.*)", what)
+    if what.startswith("stdout."):
+        token = "print("
+    elif operation:
+        token = " %s " % operation[1] + (operation[2].replace("'", '"') if operation[1] == "==" else "")
+    else:
+        token = re.sub(r"^\w+(?=\.)|\(\)$|(?<= =) \.\.\.$", "", what) + "(" * what.endswith("()")
+    return token in statement
+
+
+LINES = line_map()
 
 
 @pytest.fixture(scope="module")
@@ -59,6 +95,11 @@ def test_fault_at_every_step(K, faulty, target):
         for qualname, (_, line) in zip(names, entries):
             function = CALLABLES[qualname]
             assert function.line < line and (function.end is None or line < function.end), context
+        # The line map shows the failed call at the line of the innermost entry, and the
+        # call of the inner function at the line of the outer one.
+        statements = [LINES[name][line] for name, line in entries]
+        assert names_step(statements[-1], what), "%s: line %d is %r" % (context, entries[-1][1], statements[-1])
+        assert all(CALLABLES[inner].name + "(" in outer for inner, outer in zip(names[1:], statements)), context
         # Statements are numbered in the order they run.
         qualname, line = names[-1], entries[-1][1]
         assert line >= last_line.get(qualname, 0), context

@@ -2,7 +2,9 @@
 entries and name lookup."""
 
 import builtins
+import copy
 import inspect
+import pickle
 import types
 
 import pytest
@@ -49,6 +51,7 @@ def test_function_attributes(K, qualname):
     function = resolve(K, qualname)
     name = qualname.rsplit(".", 1)[-1]
     assert (function.__name__, function.__qualname__, function.__module__) == (name, qualname, "KestrovaGUI")
+    assert type(function).__module__ == "KestrovaGUI" and "__module__" not in vars(function)
     assert function.__doc__ is None and function.__defaults__ is None and function.__kwdefaults__ is None
     assert function.__globals__ is vars(K)
     code = function.__code__
@@ -124,9 +127,21 @@ def test_argument_errors_through_the_class_and_the_call_slot(K):
         type(K.icon).__call__(K.icon, 1, 2, **{1: 2})
 
 
+@pytest.mark.parametrize("qualname", ["showImage", "garis", "FormA.__init__", "tombol.OnMouseLeave5"])
+def test_functions_copy_and_pickle_by_name(K, qualname):
+    function = resolve(K, qualname)
+    assert copy.copy(function) is function and copy.deepcopy({"cb": [function]})["cb"][0] is function
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        assert pickle.loads(pickle.dumps(function, protocol)) is function
+
+
+def inner_handler(K, stub_wx, status="OpenFile"):
+    K.FormFolderCSV(status, "Cap", 10, 20, 30, stub_wx.Panel())
+    return [args[1] for label, name, args, kwargs in stub_wx.log if name == "Bind" and args[0] == "EVT_BUTTON"][-1]
+
+
 def test_inner_handler(K, stub_wx):
-    K.FormFolderCSV("OpenFile", "Cap", 10, 20, 30, stub_wx.Panel())
-    (handler,) = [args[1] for label, name, args, kwargs in stub_wx.log if name == "Bind" and args[0] == "EVT_BUTTON"]
+    handler = inner_handler(K, stub_wx)
     assert handler.__name__ == "filedialog"
     assert handler.__qualname__ == "FormFolderCSV.__init__.<locals>.filedialog"
     assert handler.__code__.co_firstlineno == 132 and handler.__code__.co_freevars == ("FileDialogStatus", "self")
@@ -137,6 +152,47 @@ def test_inner_handler(K, stub_wx):
         with pytest.raises(TypeError) as caught:
             handler(*args, **kwargs)
         assert str(caught.value) == message and module_entries(caught.tb) == []
+
+    # Like a Python function made inside a call, it copies as itself and does not pickle.
+    def local():
+        pass
+
+    assert copy.copy(handler) is handler and copy.deepcopy(handler) is handler
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        with pytest.raises(Exception) as expected:
+            pickle.dumps(local, protocol)
+        with pytest.raises(type(expected.value)) as caught:
+            pickle.dumps(handler, protocol)
+        assert str(caught.value) == str(expected.value).replace(local.__qualname__, handler.__qualname__)
+
+
+@pytest.mark.parametrize("attribute, value", [
+    ("__name__", "renamed"), ("__name__", None), ("__qualname__", "Other.renamed"), ("__qualname__", 1),
+    ("__doc__", "Text."), ("__module__", "elsewhere"), ("__annotations__", {"event": int}),
+    ("__annotations__", 1), ("__annotations__", None)])
+def test_attributes_assign_as_those_of_python_functions(K, stub_wx, attribute, value):
+    def outcome(function):
+        """Assigning, reading back (twice), deleting and reading back."""
+        results = []
+        for change in (lambda: setattr(function, attribute, value), lambda: delattr(function, attribute)):
+            try:
+                change()
+                results.append((getattr(function, attribute), getattr(function, attribute) is getattr(function, attribute)))
+            except TypeError as error:
+                results.append(str(error))
+        return results
+
+    def python_function(event):
+        pass
+
+    handler = inner_handler(K, stub_wx, "neither mode")
+    assert outcome(handler) == outcome(python_function)
+    # Argument errors and traceback entries keep the names the function is defined with.
+    with pytest.raises(TypeError, match=r"^filedialog\(\) takes exactly one argument \(0 given\)$"):
+        handler()
+    with pytest.raises(UnboundLocalError) as caught:
+        handler(None)
+    assert module_entries(caught.tb) == [("KestrovaGUI.FormFolderCSV.__init__.filedialog", 137)]
 
 
 def test_name_lookup_module_then_builtins(K, stub_wx, monkeypatch):

@@ -1,30 +1,39 @@
-// The nine input forms: the rows of two tables, one for the file-entry forms (caption,
-// text control and a browse button with a file dialog) and one for the text-entry forms
-// (caption and text control).
+// The nine input forms, each a row of one table: a caption and a text control, and for a
+// row with a wildcard a browse button whose file dialog offers that wildcard.
 #pragma once
+
+#include <climits>
 
 #include "../module/loader.hpp"
 
 namespace kestrova::forms {
 
-// Where a file-entry row stands: at the fixed left margin, or at the caller's PosLeft.
-enum class Placement { fixed_margin, at_pos_left };
+// The x of a widget that stands at the caller's PosLeft (the initialiser of a row with
+// one takes PosLeft as a parameter).
+constexpr long pos_left = LONG_MIN;
 
-struct FileEntryForm : PublicName {
-    Placement placement;
-    NameConstant wildcard; // what the browse dialog offers
-    NameConstant entry;    // the name entryOpenFile, with this class's own caches
+struct Form : PublicName {
+    RowInteger caption_x; // a fixed x, or pos_left
+    RowInteger text_x;
+    RowText wildcard; // what the browse dialog offers; null for a row without a button
+    RowName entry{};  // entryOpenFile, with this class's own caches
+
+    bool browses() const { return wildcard.value != nullptr; }
+    bool takes_pos_left() const { return caption_x.value == pos_left || text_x.value == pos_left; }
 };
 
-// x of the caption and of the text control: a constant, or null for the caller's PosLeft.
-struct TextEntryForm : PublicName {
-    Constant caption_x;
-    Constant text_x;
-    NameConstant entry; // the name entryOpenFile, with this class's own caches
-};
+extern const Form FormA, FormFolderTIF, FormFolderProjection, FormFolderCSV, FormText, FormA2,
+    FormC, FormB, FormB2;
 
-extern const FileEntryForm FormA, FormFolderTIF, FormFolderProjection, FormFolderCSV, FormA2,
-    FormC;
-extern const TextEntryForm FormText, FormB, FormB2;
+// A row's lines, from its class line on: the initialiser's definition, then for a row with
+// a wildcard the definition of the browse button's handler, its eight statements and a
+// blank line, then the initialiser's statements.
+constexpr int init_line = 1;
+constexpr int handler_line = 2;
+constexpr int handler_lines = 10;
+
+// The browse button's handler, which each initialiser of a row with a wildcard makes
+// (file_dialog.cpp).
+extern const Signature file_dialog_signature;
 
 } // namespace kestrova::forms

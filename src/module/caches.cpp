@@ -5,6 +5,32 @@
 
 namespace kestrova::caches {
 
+#if defined(KESTROVA_INLINE_CACHES) || defined(KESTROVA_WATCHED_CACHES)
+namespace {
+
+// Records that `dict[name]` is `value` while the dictionary's version (or the stamp) is
+// `version`, in the entry that already belongs to the dictionary or in the next one to
+// replace.
+void remember_item(const Name& name, PyObject* dict, std::uint64_t version, PyObject* value)
+{
+    DictEntry* entry = nullptr;
+    for (DictEntry& candidate : name.cache.items.entries) {
+        if (candidate.dict == dict || candidate.dict == nullptr) {
+            entry = &candidate;
+            break;
+        }
+    }
+    if (entry == nullptr) {
+        entry = &name.cache.items.replace();
+    }
+    entry->dict = dict;
+    entry->version = version;
+    entry->value = value;
+}
+
+} // namespace
+#endif
+
 #ifdef KESTROVA_INLINE_CACHES
 
 bool enabled = false;
@@ -205,19 +231,7 @@ PyObject* dict_item_slow(PyObject* dict, const Name& name)
     // Only a dictionary whose keys are all exact strings answers without running code of
     // its keys (their __eq__), so only its answers may be replayed.
     if (value != nullptr && cache && keys_of(dict)->kind == string_keys) {
-        DictEntry* entry = nullptr;
-        for (DictEntry& candidate : name.cache.items.entries) {
-            if (candidate.dict == dict || candidate.dict == nullptr) {
-                entry = &candidate;
-                break;
-            }
-        }
-        if (entry == nullptr) {
-            entry = &name.cache.items.replace();
-        }
-        entry->dict = dict;
-        entry->version = reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-        entry->value = value;
+        remember_item(name, dict, reinterpret_cast<PyDictObject*>(dict)->ma_version_tag, value);
     }
     return value;
 }
@@ -498,19 +512,7 @@ PyObject* dict_item_slow(PyObject* dict, const Name& name)
     const bool cache = PyDict_CheckExact(dict) && PyUnicode_CheckExact(name.get()) && watch(dict);
     PyObject* value = PyDict_GetItemWithError(dict, name);
     if (value != nullptr && cache) {
-        DictEntry* entry = nullptr;
-        for (DictEntry& candidate : name.cache.items.entries) {
-            if (candidate.dict == dict || candidate.dict == nullptr) {
-                entry = &candidate;
-                break;
-            }
-        }
-        if (entry == nullptr) {
-            entry = &name.cache.items.replace();
-        }
-        entry->dict = dict;
-        entry->version = watched_version;
-        entry->value = value;
+        remember_item(name, dict, watched_version, value);
     }
     return value;
 }

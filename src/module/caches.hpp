@@ -145,56 +145,6 @@ extern std::uint64_t watched_version;
 
 #endif
 
-// Entering and leaving one level of native call depth, as Py_EnterRecursiveCall and
-// Py_LeaveRecursiveCall count it, with the thread state fetched once. Only the common case
-// (depth to spare) is handled here; at the limit the interpreter's own function decides,
-// and raises.
-class CallDepth {
-public:
-    explicit CallDepth(const char* where)
-    {
-#ifdef KESTROVA_INLINE_CACHES
-        thread_ = _PyThreadState_UncheckedGet();
-        if (thread_->recursion_remaining > 0) {
-            --thread_->recursion_remaining;
-            return;
-        }
-#endif
-        failed_ = Py_EnterRecursiveCall(where) != 0;
-    }
-    ~CallDepth()
-    {
-        if (failed_) {
-            return;
-        }
-#ifdef KESTROVA_INLINE_CACHES
-        ++thread_->recursion_remaining;
-#else
-        Py_LeaveRecursiveCall();
-#endif
-    }
-    CallDepth(const CallDepth&) = delete;
-    CallDepth& operator=(const CallDepth&) = delete;
-
-    bool failed() const { return failed_; }
-
-    // Whether an exception is set (PyErr_Occurred).
-    bool error_set() const
-    {
-#ifdef KESTROVA_INLINE_CACHES
-        return thread_->curexc_type != nullptr;
-#else
-        return PyErr_Occurred() != nullptr;
-#endif
-    }
-
-private:
-#ifdef KESTROVA_INLINE_CACHES
-    PyThreadState* thread_;
-#endif
-    bool failed_ = false;
-};
-
 // The namespace of an exact module object.
 inline PyObject* module_namespace(PyObject* module)
 {

@@ -24,17 +24,16 @@ Ref integer_tuple(std::initializer_list<long> values)
     return tuple;
 }
 
-Ref name_tuple(std::initializer_list<const char*> names)
+} // namespace
+
+Ref name_tuple(const char* const* names, int count)
 {
-    Ref tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
-    Py_ssize_t index = 0;
-    for (const char* text : names) {
-        PyTuple_SET_ITEM(tuple.get(), index++, interned(text).release());
+    Ref tuple = checked(PyTuple_New(count));
+    for (int i = 0; i < count; ++i) {
+        PyTuple_SET_ITEM(tuple.get(), i, interned(names[i]).release());
     }
     return tuple;
 }
-
-} // namespace
 
 void build_constants()
 {
@@ -44,7 +43,11 @@ void build_constants()
 #define KESTROVA_BUILD_TEXT(member, text) k.member.object = interned(text);
 #define KESTROVA_BUILD_INTEGER(member, value) k.member = integer(value);
 #define KESTROVA_BUILD_INTEGER_TUPLE(member, ...) k.member = integer_tuple({__VA_ARGS__});
-#define KESTROVA_BUILD_NAME_TUPLE(member, ...) k.member = name_tuple({__VA_ARGS__});
+#define KESTROVA_BUILD_NAME_TUPLE(member, ...)                                            \
+    {                                                                                    \
+        const char* const names[] = {__VA_ARGS__};                                       \
+        k.member = name_tuple(names, static_cast<int>(sizeof names / sizeof names[0]));  \
+    }
     KESTROVA_IDENTIFIERS(KESTROVA_BUILD_IDENTIFIER)
     KESTROVA_TEXTS(KESTROVA_BUILD_TEXT)
     KESTROVA_INTEGERS(KESTROVA_BUILD_INTEGER)

@@ -1,12 +1,11 @@
 #include "function.hpp"
 
-#include "caches.hpp"
 #include "statements.hpp"
 
 #include <cstddef>
-#include <cstring>
-#include <new>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <frameobject.h>
@@ -20,13 +19,28 @@ constexpr const char* module_source = "KestrovaGUI";
 
 Function* as_function(PyObject* object) { return reinterpret_cast<Function*>(object); }
 
+// What the code object of a definition tells: its bare name, which argument errors use,
+// and its line, where they report.
+PyCodeObject* code_of(const Function* definition)
+{
+    return reinterpret_cast<PyCodeObject*>(definition->code);
+}
+
+[[noreturn]] void called_after_clear()
+{
+    PyErr_SetString(PyExc_SystemError, "function called after it was cleared");
+    throw PythonError{};
+}
+
 // ---------------------------------------------------------------------------------------
 // Argument errors
 
-PyObject* parameter_name(const Function* f, Py_ssize_t index)
+PyObject* parameter_name(const Function* d, Py_ssize_t index)
 {
-    return PyTuple_GET_ITEM(f->parameter_names, index);
+    return PyTuple_GET_ITEM(d->parameter_names, index);
 }
+
+Py_ssize_t parameter_count(const Function* d) { return PyTuple_GET_SIZE(d->parameter_names); }
 
 bool same_name(PyObject* key, PyObject* name)
 {
@@ -50,56 +64,59 @@ Py_ssize_t find_keyword(PyObject* name, PyObject* const* keywords, Py_ssize_t ke
 }
 
 // Index of the parameter named by `key`, or -1.
-Py_ssize_t find_parameter(const Function* f, PyObject* key)
+Py_ssize_t find_parameter(const Function* d, PyObject* key)
 {
-    for (Py_ssize_t i = 0; i < f->parameter_count; ++i) {
-        if (same_name(key, parameter_name(f, i))) {
+    for (Py_ssize_t i = 0; i < parameter_count(d); ++i) {
+        if (same_name(key, parameter_name(d, i))) {
             return i;
         }
     }
     return -1;
 }
 
-bool wrong_count(const Function* f, Py_ssize_t given)
+// Raises the argument error `format`, filled with the bare name and `value`; false.
+bool argument_error(const Function* d, const char* format, PyObject* value = nullptr)
 {
-    const Py_ssize_t expected = f->parameter_count;
-    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
-                 f->bare_name, "exactly", expected, expected == 1 ? "" : "s", given);
+    PyErr_Format(PyExc_TypeError, format, code_of(d)->co_name, value);
     return false;
 }
 
-bool no_keywords_allowed(const Function* f)
+bool wrong_count(const Function* d, Py_ssize_t given)
 {
-    PyErr_Format(PyExc_TypeError, "%.200s() takes no keyword arguments", f->bare_name);
+    const Py_ssize_t expected = parameter_count(d);
+    PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)",
+                 code_of(d)->co_name, "exactly", expected, expected == 1 ? "" : "s", given);
     return false;
 }
 
-// Fills `bound` with one object per parameter, or raises the argument error. The checks
-// run in a fixed order: the count of positional arguments, then a parameter left
-// unfilled, then the keywords in the order given.
-bool bind_arguments(const Function* f, PyObject* const* positional, Py_ssize_t given,
+bool wrong_form(const Function* d, const char* format, Py_ssize_t given)
+{
+    PyErr_Format(PyExc_TypeError, format, code_of(d)->co_name, given);
+    return false;
+}
+
+// Fills `bound` with one object per parameter of the definition `d`, or raises the
+// argument error. The checks run in a fixed order: the count of positional arguments,
+// then a parameter left unfilled, then the keywords in the order given.
+bool bind_arguments(const Function* d, PyObject* const* positional, Py_ssize_t given,
                     PyObject* const* keywords, PyObject* const* keyword_values,
                     Py_ssize_t keyword_count, PyObject** bound)
 {
-    switch (f->signature->form) {
+    switch (d->signature->form) {
     case CallForm::no_arguments:
         if (keyword_count != 0) {
-            return no_keywords_allowed(f);
+            return argument_error(d, "%.200U() takes no keyword arguments");
         }
         if (given != 0) {
-            PyErr_Format(PyExc_TypeError, "%.200s() takes no arguments (%zd given)",
-                         f->bare_name, given);
-            return false;
+            return wrong_form(d, "%.200U() takes no arguments (%zd given)", given);
         }
         return true;
     case CallForm::one_argument:
         if (keyword_count != 0) {
-            return no_keywords_allowed(f);
+            return argument_error(d, "%.200U() takes no keyword arguments");
         }
         if (given != 1) {
-            PyErr_Format(PyExc_TypeError, "%.200s() takes exactly one argument (%zd given)",
-                         f->bare_name, given);
-            return false;
+            return wrong_form(d, "%.200U() takes exactly one argument (%zd given)", given);
         }
         bound[0] = positional[0];
         return true;
@@ -107,9 +124,9 @@ bool bind_arguments(const Function* f, PyObject* const* positional, Py_ssize_t g
         break;
     }
 
-    const Py_ssize_t expected = f->parameter_count;
+    const Py_ssize_t expected = parameter_count(d);
     if (given > expected || (keyword_count == 0 && given != expected)) {
-        return wrong_count(f, given);
+        return wrong_count(d, given);
     }
     for (Py_ssize_t i = 0; i < given; ++i) {
         bound[i] = positional[i];
@@ -120,9 +137,9 @@ bool bind_arguments(const Function* f, PyObject* const* positional, Py_ssize_t g
 
     Py_ssize_t filled_by[max_parameters];
     for (Py_ssize_t i = given; i < expected; ++i) {
-        const Py_ssize_t found = find_keyword(parameter_name(f, i), keywords, keyword_count);
+        const Py_ssize_t found = find_keyword(parameter_name(d, i), keywords, keyword_count);
         if (found < 0) {
-            return wrong_count(f, given);
+            return wrong_count(d, given);
         }
         bound[i] = keyword_values[found];
         filled_by[i] = found;
@@ -134,19 +151,14 @@ bool bind_arguments(const Function* f, PyObject* const* positional, Py_ssize_t g
     for (Py_ssize_t k = 0; k < keyword_count; ++k) {
         PyObject* key = keywords[k];
         if (!PyUnicode_Check(key)) {
-            PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", f->bare_name);
-            return false;
+            return argument_error(d, "%.200U() keywords must be strings");
         }
-        const Py_ssize_t index = find_parameter(f, key);
+        const Py_ssize_t index = find_parameter(d, key);
         if (index < 0) {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                         f->bare_name, key);
-            return false;
+            return argument_error(d, "%U() got an unexpected keyword argument '%U'", key);
         }
         if (index < given || filled_by[index] != k) {
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
-                         f->bare_name, key);
-            return false;
+            return argument_error(d, "%U() got multiple values for keyword argument '%U'", key);
         }
     }
     return true;
@@ -155,11 +167,12 @@ bool bind_arguments(const Function* f, PyObject* const* positional, Py_ssize_t g
 // ---------------------------------------------------------------------------------------
 // Calls
 
-// Traceback entries name the function by its dotted name within the module, without the
-// "<locals>" step of an inner function's qualified name.
-void add_function_traceback(const Function* f, int line) noexcept
+// Traceback entries name the function by the dotted name of its definition within the
+// module (as the interpreter names its own entries after the code, whatever __qualname__
+// says now), without the "<locals>" step of an inner function's qualified name.
+void add_function_traceback(const Function* d, int line) noexcept
 {
-    const char* qualname = PyUnicode_AsUTF8(f->qualname);
+    const char* qualname = PyUnicode_AsUTF8(d->qualname);
     if (qualname == nullptr) {
         return; // cannot happen for the ASCII names of this module
     }
@@ -172,49 +185,43 @@ void add_function_traceback(const Function* f, int line) noexcept
         for (auto at = name.find(locals_step); at != std::string::npos; at = name.find(locals_step)) {
             name.erase(at, sizeof locals_step - 1);
         }
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         return; // the entry is lost, the exception being raised is not
     }
-    add_traceback_entry(name.c_str(), line, f->globals);
+    add_traceback_entry(name.c_str(), line, d->globals);
 }
 
 PyObject* invoke(Function* f, PyObject* const* positional, Py_ssize_t given,
                  PyObject* const* keywords, PyObject* const* keyword_values,
-                 Py_ssize_t keyword_count)
+                 Py_ssize_t keyword_count) noexcept
 {
+    const Function* d = f->definition;
     // Positional arguments, one per parameter, are the bound arguments themselves, whatever
     // the calling form; anything else goes through the binding and its errors.
     PyObject* const* bound = positional;
     PyObject* bound_storage[max_parameters];
-    if (keyword_count != 0 || given != f->parameter_count) {
-        if (!bind_arguments(f, positional, given, keywords, keyword_values, keyword_count,
+    if (keyword_count != 0 || given != parameter_count(d)) {
+        if (!bind_arguments(d, positional, given, keywords, keyword_values, keyword_count,
                             bound_storage)) {
-            if (f->signature->form == CallForm::parameters) {
-                add_function_traceback(f, f->line);
+            if (d->signature->form == CallForm::parameters) {
+                add_function_traceback(d, code_of(d)->co_firstlineno);
             }
             return nullptr;
         }
         bound = bound_storage;
     }
     Call call(f);
-    bool failed = false;
+    bool done;
     {
         // Bodies call into Python and may be reached from it again.
-        caches::CallDepth depth(" while calling a Python object");
+        CallDepth depth(" while calling a Python object");
         if (depth.failed()) {
             return nullptr;
         }
-        try {
-            f->signature->body(call, bound);
-        } catch (const PythonError&) {
-            failed = true;
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            failed = true;
-        }
+        done = guarded([&] { d->signature->body(call, bound); });
     }
-    if (failed) {
-        add_function_traceback(f, call.line());
+    if (!done) {
+        add_function_traceback(d, call.line());
         return nullptr;
     }
     Py_RETURN_NONE;
@@ -222,7 +229,7 @@ PyObject* invoke(Function* f, PyObject* const* positional, Py_ssize_t given,
 
 #ifdef KESTROVA_HAS_VECTORCALL
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
-                              PyObject* kwnames)
+                              PyObject* kwnames) noexcept
 {
     const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
     if (kwnames == nullptr) {
@@ -236,44 +243,41 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
 // The dictionary form of a call, used by callers that do not go through vectorcall
 // (such as the type's own __call__ slot wrapper). It sees the keyword dictionary as
 // given, so it also reports keys that are not strings.
-PyObject* function_call(PyObject* callable, PyObject* args, PyObject* kwargs)
+PyObject* function_call(PyObject* callable, PyObject* args, PyObject* kwargs) noexcept
 {
     PyObject* const* positional = &PyTuple_GET_ITEM(args, 0);
     const Py_ssize_t given = PyTuple_GET_SIZE(args);
     if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
         return invoke(as_function(callable), positional, given, nullptr, nullptr, 0);
     }
-    // Keys and values are held for the whole call: the body may run code that changes
-    // the dictionary.
+    // The keys, then the values, held for the whole call: the body may run code that
+    // changes the dictionary.
     struct Held {
-        std::vector<PyObject*> keys, values;
+        std::vector<PyObject*> objects;
         ~Held()
         {
-            for (PyObject* o : keys) Py_DECREF(o);
-            for (PyObject* o : values) Py_DECREF(o);
+            for (PyObject* o : objects) Py_XDECREF(o);
         }
     } held;
-    try {
-        held.keys.reserve(static_cast<size_t>(PyDict_GET_SIZE(kwargs)));
-        held.values.reserve(static_cast<size_t>(PyDict_GET_SIZE(kwargs)));
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
+    const Py_ssize_t count = PyDict_GET_SIZE(kwargs);
+    if (!guarded([&] { held.objects.resize(static_cast<size_t>(2 * count)); })) {
+        return nullptr;
     }
-    Py_ssize_t position = 0;
+    PyObject** keys = held.objects.data();
+    Py_ssize_t position = 0, index = 0;
     PyObject* key;
     PyObject* value;
-    while (PyDict_Next(kwargs, &position, &key, &value)) {
+    while (index < count && PyDict_Next(kwargs, &position, &key, &value)) {
         Py_INCREF(key);
         Py_INCREF(value);
-        held.keys.push_back(key); // cannot throw: capacity reserved
-        held.values.push_back(value);
+        keys[index] = key;
+        keys[count + index++] = value;
     }
-    return invoke(as_function(callable), positional, given, held.keys.data(), held.values.data(),
-                  static_cast<Py_ssize_t>(held.keys.size()));
+    return invoke(as_function(callable), positional, given, keys, keys + count, index);
 }
 
 // Read through an instance a function binds to it; read through the class it is itself.
-PyObject* function_get(PyObject* self, PyObject* instance, PyObject*)
+PyObject* function_get(PyObject* self, PyObject* instance, PyObject*) noexcept
 {
     if (instance == nullptr || instance == Py_None) {
         Py_INCREF(self);
@@ -282,43 +286,37 @@ PyObject* function_get(PyObject* self, PyObject* instance, PyObject*)
     return PyMethod_New(self, instance);
 }
 
-PyObject* function_repr(PyObject* self)
-{
-    return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->qualname, self);
-}
-
 // ---------------------------------------------------------------------------------------
 // Lifetime
 
-int function_traverse(PyObject* self, visitproc visit, void* arg)
+int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept
 {
     Function* f = as_function(self);
     Py_VISIT(Py_TYPE(self));
-    Py_VISIT(f->name);
-    Py_VISIT(f->qualname);
-    Py_VISIT(f->code);
-    Py_VISIT(f->parameter_names);
-    Py_VISIT(f->globals);
-    Py_VISIT(f->builtins);
-    Py_VISIT(f->closure);
-    Py_VISIT(f->inner);
-    Py_VISIT(f->dict);
+    if (f->definition != f) {
+        Py_VISIT(reinterpret_cast<PyObject*>(f->definition));
+    }
+    for (PyObject* o : {f->code, f->qualname, f->parameter_names, f->globals, f->builtins,
+                        f->inner, f->closure, f->assigned_name, f->assigned_qualname, f->module,
+                        f->doc, f->annotations, f->dict}) {
+        Py_VISIT(o);
+    }
     return 0;
 }
 
-// Clears what can take part in reference cycles; the rest is immutable.
-int function_clear(PyObject* self)
+// Clears what can take part in reference cycles. The definition's name, code and
+// parameters cannot, nor can a prototype be part of a cycle that its own clearing leaves.
+int function_clear(PyObject* self) noexcept
 {
     Function* f = as_function(self);
-    Py_CLEAR(f->globals);
-    Py_CLEAR(f->builtins);
-    Py_CLEAR(f->closure);
-    Py_CLEAR(f->inner);
-    Py_CLEAR(f->dict);
+    for (PyObject** o : {&f->globals, &f->builtins, &f->inner, &f->closure, &f->assigned_name,
+                         &f->assigned_qualname, &f->module, &f->doc, &f->annotations, &f->dict}) {
+        Py_CLEAR(*o);
+    }
     return 0;
 }
 
-void function_dealloc(PyObject* self)
+void function_dealloc(PyObject* self) noexcept
 {
     Function* f = as_function(self);
     PyTypeObject* type = Py_TYPE(self);
@@ -327,60 +325,173 @@ void function_dealloc(PyObject* self)
         PyObject_ClearWeakRefs(self);
     }
     function_clear(self);
-    Py_CLEAR(f->name);
-    Py_CLEAR(f->qualname);
     Py_CLEAR(f->code);
+    Py_CLEAR(f->qualname);
     Py_CLEAR(f->parameter_names);
+    if (f->definition != f) {
+        Py_XDECREF(reinterpret_cast<PyObject*>(f->definition));
+    }
     PyObject_GC_Del(self);
     Py_DECREF(type);
 }
 
 // ---------------------------------------------------------------------------------------
-// Attributes
+// Attributes, read and assigned as those of the interpreter's own functions
 
-PyObject* new_ref_or_none(PyObject* object)
+PyObject* new_ref_or(PyObject* object, PyObject* otherwise)
 {
-    PyObject* result = object != nullptr ? object : Py_None;
+    PyObject* result = object != nullptr ? object : otherwise;
     Py_INCREF(result);
     return result;
 }
 
-PyObject* get_name(PyObject* self, void*) { return new_ref_or_none(as_function(self)->name); }
-PyObject* get_qualname(PyObject* self, void*)
+void replace(PyObject*& field, PyObject* value)
 {
-    return new_ref_or_none(as_function(self)->qualname);
+    PyObject* old = field;
+    Py_XINCREF(value);
+    field = value;
+    Py_XDECREF(old);
 }
-PyObject* get_code(PyObject* self, void*) { return new_ref_or_none(as_function(self)->code); }
-PyObject* get_globals(PyObject* self, void*)
+
+PyObject* get_name(PyObject* self, void*) noexcept
 {
-    return new_ref_or_none(as_function(self)->globals);
+    const Function* f = as_function(self);
+    return new_ref_or(f->assigned_name, code_of(f->definition)->co_name);
 }
-PyObject* get_builtins(PyObject* self, void*)
+
+PyObject* get_qualname(PyObject* self, void*) noexcept
 {
-    return new_ref_or_none(as_function(self)->builtins);
+    const Function* f = as_function(self);
+    return new_ref_or(f->assigned_qualname, f->definition->qualname);
 }
-PyObject* get_closure(PyObject* self, void*)
+
+int set_text(PyObject*& field, PyObject* value, const char* message)
 {
-    return new_ref_or_none(as_function(self)->closure);
+    if (value == nullptr || !PyUnicode_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, message);
+        return -1;
+    }
+    replace(field, value);
+    return 0;
 }
-PyObject* get_module(PyObject*, void*) { return PyUnicode_FromString(module_source); }
-PyObject* get_none(PyObject*, void*) { Py_RETURN_NONE; }
-PyObject* get_annotations(PyObject*, void*) { return PyDict_New(); }
+
+int set_name(PyObject* self, PyObject* value, void*) noexcept
+{
+    return set_text(as_function(self)->assigned_name, value, "__name__ must be set to a string object");
+}
+
+int set_qualname(PyObject* self, PyObject* value, void*) noexcept
+{
+    return set_text(as_function(self)->assigned_qualname, value,
+                    "__qualname__ must be set to a string object");
+}
+
+PyObject* get_doc(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->doc, Py_None); }
+
+int set_doc(PyObject* self, PyObject* value, void*) noexcept
+{
+    replace(as_function(self)->doc, value);
+    return 0;
+}
+
+// Made empty at the first read, and kept; assigning None or deleting starts over.
+PyObject* get_annotations(PyObject* self, void*) noexcept
+{
+    Function* f = as_function(self);
+    if (f->annotations == nullptr && (f->annotations = PyDict_New()) == nullptr) {
+        return nullptr;
+    }
+    return new_ref_or(f->annotations, nullptr);
+}
+
+int set_annotations(PyObject* self, PyObject* value, void*) noexcept
+{
+    if (value == Py_None) {
+        value = nullptr;
+    }
+    if (value != nullptr && !PyDict_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
+        return -1;
+    }
+    replace(as_function(self)->annotations, value);
+    return 0;
+}
+
+// __code__, __globals__, __builtins__: a field of the definition, named by its offset.
+PyObject* get_defined(PyObject* self, void* offset) noexcept
+{
+    const char* definition = reinterpret_cast<const char*>(as_function(self)->definition);
+    PyObject* const* field =
+        reinterpret_cast<PyObject* const*>(definition + reinterpret_cast<std::uintptr_t>(offset));
+    return new_ref_or(*field, Py_None);
+}
+
+#define KESTROVA_DEFINED(member) reinterpret_cast<void*>(offsetof(Function, member))
+
+PyObject* get_closure(PyObject* self, void*) noexcept
+{
+    return new_ref_or(as_function(self)->closure, Py_None);
+}
+
+PyObject* get_none(PyObject*, void*) noexcept { Py_RETURN_NONE; }
 
 PyGetSetDef function_getset[] = {
-    {"__name__", get_name, nullptr, nullptr, nullptr},
-    {"__qualname__", get_qualname, nullptr, nullptr, nullptr},
-    {"__module__", get_module, nullptr, nullptr, nullptr},
-    {"__doc__", get_none, nullptr, nullptr, nullptr},
-    {"__code__", get_code, nullptr, nullptr, nullptr},
-    {"__globals__", get_globals, nullptr, nullptr, nullptr},
-    {"__builtins__", get_builtins, nullptr, nullptr, nullptr},
+    {"__name__", get_name, set_name, nullptr, nullptr},
+    {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
+    {"__doc__", get_doc, set_doc, nullptr, nullptr},
+    {"__code__", get_defined, nullptr, nullptr, KESTROVA_DEFINED(code)},
+    {"__globals__", get_defined, nullptr, nullptr, KESTROVA_DEFINED(globals)},
+    {"__builtins__", get_defined, nullptr, nullptr, KESTROVA_DEFINED(builtins)},
     {"__closure__", get_closure, nullptr, nullptr, nullptr},
     {"__defaults__", get_none, nullptr, nullptr, nullptr},
     {"__kwdefaults__", get_none, nullptr, nullptr, nullptr},
-    {"__annotations__", get_annotations, nullptr, nullptr, nullptr},
+    {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+#undef KESTROVA_DEFINED
+
+// __module__ is each function's own attribute, as for the interpreter's functions; the
+// type's dictionary holds the type's own __module__, "KestrovaGUI", which a descriptor
+// there would replace.
+bool is_module_attribute(PyObject* name)
+{
+    PyObject* dunder_module = constants().dunder_module;
+    return name == dunder_module || (PyUnicode_Check(name) && PyUnicode_Compare(name, dunder_module) == 0);
+}
+
+PyObject* function_getattro(PyObject* self, PyObject* name) noexcept
+{
+    if (is_module_attribute(name)) {
+        return new_ref_or(as_function(self)->module, constants().module_name);
+    }
+    return PyObject_GenericGetAttr(self, name);
+}
+
+int function_setattro(PyObject* self, PyObject* name, PyObject* value) noexcept
+{
+    if (is_module_attribute(name)) {
+        replace(as_function(self)->module, value != nullptr ? value : Py_None);
+        return 0;
+    }
+    return PyObject_GenericSetAttr(self, name, value);
+}
+
+PyObject* function_repr(PyObject* self) noexcept
+{
+    Ref qualname = Ref::steal(get_qualname(self, nullptr));
+    return PyUnicode_FromFormat("<function %U at %p>", qualname.get(), self);
+}
+
+// A function is stored by reference, under its qualified name: pickle looks the name up
+// in the module (and refuses a function that a call made, whose name has a "<locals>"
+// step, with its usual error), and copy gives the function itself.
+PyObject* function_reduce(PyObject* self, PyObject*) noexcept { return get_qualname(self, nullptr); }
+
+PyMethodDef function_methods[] = {
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
 };
 
 #ifdef KESTROVA_HAS_VECTORCALL
@@ -405,8 +516,11 @@ PyType_Slot function_slots[] = {
     {Py_tp_call, reinterpret_cast<void*>(function_call)},
     {Py_tp_descr_get, reinterpret_cast<void*>(function_get)},
     {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+    {Py_tp_getattro, reinterpret_cast<void*>(function_getattro)},
+    {Py_tp_setattro, reinterpret_cast<void*>(function_setattro)},
     {Py_tp_getset, function_getset},
     {Py_tp_members, function_members},
+    {Py_tp_methods, function_methods},
     {0, nullptr},
 };
 
@@ -437,13 +551,14 @@ Ref new_function_object()
 #ifdef KESTROVA_HAS_VECTORCALL
     f->vectorcall = function_vectorcall;
 #endif
-    f->bare_name = nullptr;
-    f->line = 0;
-    f->parameter_count = 0;
+    f->definition = nullptr;
     f->signature = nullptr;
     f->row = nullptr;
-    f->name = f->qualname = f->code = f->parameter_names = nullptr;
-    f->globals = f->builtins = f->closure = f->inner = f->dict = f->weakrefs = nullptr;
+    for (PyObject** o : {&f->code, &f->qualname, &f->parameter_names, &f->globals, &f->builtins,
+                         &f->inner, &f->closure, &f->assigned_name, &f->assigned_qualname,
+                         &f->module, &f->doc, &f->annotations, &f->dict, &f->weakrefs}) {
+        *o = nullptr;
+    }
     return Ref::steal(reinterpret_cast<PyObject*>(f));
 }
 
@@ -465,11 +580,13 @@ PyObject* builtins_of(PyObject* globals)
     return builtins;
 }
 
-// The tuple of the interned `names`, made once per load for each list of names.
-Ref name_tuple(const char* const* names, int count)
+// The tuple of the interned `names` (up to `capacity`, or the first null), made once per
+// load for each list and shared by the functions that have that list.
+Ref shared_names(const char* const* names, int capacity)
 {
-    if (count == 0) {
-        return Ref::share(constants().empty_tuple);
+    int count = 0;
+    while (count < capacity && names[count] != nullptr) {
+        ++count;
     }
     auto& made = constants().name_tuples;
     for (const auto& entry : made) {
@@ -477,21 +594,9 @@ Ref name_tuple(const char* const* names, int count)
             return Ref::share(entry.second);
         }
     }
-    Ref tuple = checked(PyTuple_New(count));
-    for (int i = 0; i < count; ++i) {
-        PyTuple_SET_ITEM(tuple.get(), i, checked(PyUnicode_InternFromString(names[i])).release());
-    }
+    Ref tuple = name_tuple(names, count);
     made.emplace_back(names, Ref::share(tuple));
     return tuple;
-}
-
-int count_names(const char* const* names, int capacity)
-{
-    int count = 0;
-    while (count < capacity && names[count] != nullptr) {
-        ++count;
-    }
-    return count;
 }
 
 #ifdef KESTROVA_HAS_CODE_REPLACE
@@ -508,12 +613,15 @@ Ref make_code(const FunctionDef& def, PyObject* qualname, PyObject* parameters,
 {
     Ref empty = checked(reinterpret_cast<PyObject*>(PyCode_NewEmpty(module_source, def.name,
                                                                     def.line)));
+    // Interned, as the key of a class namespace.
+    Ref name = checked(PyUnicode_InternFromString(def.name));
     const Py_ssize_t count = PyTuple_GET_SIZE(parameters);
     const bool nested = PyTuple_GET_SIZE(free_variables) != 0;
     const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (nested ? CO_NESTED : 0);
 #ifdef KESTROVA_HAS_CODE_REPLACE
     const Constants& k = constants();
     Ref changes = checked(PyDict_New());
+    set_item(changes, k.code_name, std::move(name));
     set_item(changes, k.code_argcount, checked(PyLong_FromSsize_t(count)));
     // An argument that cannot be given by keyword shows as positional-only.
     const bool positional_only = def.signature->form == CallForm::one_argument;
@@ -528,7 +636,7 @@ Ref make_code(const FunctionDef& def, PyObject* qualname, PyObject* parameters,
     (void)qualname;
 #endif
     Ref replace = checked(PyObject_GetAttr(empty, k.code_replace));
-    return checked(PyObject_Call(replace, constants().empty_tuple, changes));
+    return checked(PyObject_Call(replace, k.empty_tuple, changes));
 #else
     // Without code.replace, the empty code object lends the rest of a new one.
     (void)qualname;
@@ -536,7 +644,7 @@ Ref make_code(const FunctionDef& def, PyObject* qualname, PyObject* parameters,
     const int arguments = static_cast<int>(count);
     return checked(reinterpret_cast<PyObject*>(
         PyCode_New(arguments, 0, arguments, 0, flags, base->co_code, base->co_consts, base->co_names,
-                   parameters, free_variables, base->co_cellvars, base->co_filename, base->co_name,
+                   parameters, free_variables, base->co_cellvars, base->co_filename, name,
                    def.line, base->co_lnotab)));
 #endif
 }
@@ -557,16 +665,13 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
     const Signature& signature = *def.signature;
     Ref object = new_function_object();
     Function* f = as_function(object);
-    f->bare_name = def.name;
-    f->line = def.line;
+    f->definition = f;
     f->signature = &signature;
     f->row = def.row;
-    f->parameter_count = count_names(signature.parameters, max_parameters);
-    f->name = checked(PyUnicode_InternFromString(def.name)).release();
     Py_INCREF(qualname);
     f->qualname = qualname;
-    f->parameter_names = name_tuple(signature.parameters, f->parameter_count).release();
-    Ref free_variables = name_tuple(signature.free_variables, count_names(signature.free_variables, 3));
+    f->parameter_names = shared_names(signature.parameters, max_parameters).release();
+    Ref free_variables = shared_names(signature.free_variables, 3);
     f->code = make_code(def, qualname, f->parameter_names, free_variables).release();
     Py_INCREF(globals);
     f->globals = globals;
@@ -577,21 +682,25 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
     return object;
 }
 
+PyObject* defined_name(PyObject* function)
+{
+    return code_of(as_function(function)->definition)->co_name;
+}
+
 // ---------------------------------------------------------------------------------------
 // Call
 
 Ref Call::global_generic(const Name& name) const
 {
-    if (function_->globals == nullptr) {
-        PyErr_SetString(PyExc_SystemError, "function called after it was cleared");
-        throw PythonError{};
+    if (definition_->globals == nullptr) {
+        called_after_clear();
     }
-    PyObject* value = caches::dict_item(function_->globals, name);
+    PyObject* value = caches::dict_item(definition_->globals, name);
     if (value == nullptr) {
         if (PyErr_Occurred()) {
             throw PythonError{};
         }
-        value = caches::dict_item(function_->builtins, name);
+        value = caches::dict_item(definition_->builtins, name);
         if (value == nullptr) {
             if (!PyErr_Occurred()) {
                 PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
@@ -611,15 +720,14 @@ Ref Call::global_attr(const Name& global, const Name& name) const
 Ref Call::free_variable(int index) const
 {
     if (function_->closure == nullptr) {
-        PyErr_SetString(PyExc_SystemError, "function called after it was cleared");
-        throw PythonError{};
+        called_after_clear();
     }
     PyObject* value = PyCell_GET(PyTuple_GET_ITEM(function_->closure, index));
     if (value == nullptr) {
         PyErr_Format(PyExc_NameError,
                      "cannot access free variable '%s' where it is not associated with a value"
                      " in enclosing scope",
-                     function_->signature->free_variables[index]);
+                     definition_->signature->free_variables[index]);
         throw PythonError{};
     }
     return Ref::share(value);
@@ -627,11 +735,10 @@ Ref Call::free_variable(int index) const
 
 Ref Call::make_inner(std::initializer_list<PyObject*> captured) const
 {
-    if (function_->inner == nullptr) {
-        PyErr_SetString(PyExc_SystemError, "function called after it was cleared");
-        throw PythonError{};
+    PyObject* prototype = definition_->inner;
+    if (prototype == nullptr) {
+        called_after_clear();
     }
-    Function* prototype = as_function(function_->inner);
     Ref closure = checked(PyTuple_New(static_cast<Py_ssize_t>(captured.size())));
     Py_ssize_t index = 0;
     for (PyObject* value : captured) {
@@ -639,22 +746,8 @@ Ref Call::make_inner(std::initializer_list<PyObject*> captured) const
     }
     Ref object = new_function_object();
     Function* f = as_function(object);
-    f->bare_name = prototype->bare_name;
-    f->line = prototype->line;
-    f->parameter_count = prototype->parameter_count;
-    f->signature = prototype->signature;
-    f->row = prototype->row;
-    PyObject* shared[] = {prototype->name, prototype->qualname, prototype->code,
-                          prototype->parameter_names, prototype->globals, prototype->builtins};
-    for (PyObject* o : shared) {
-        Py_XINCREF(o);
-    }
-    f->name = prototype->name;
-    f->qualname = prototype->qualname;
-    f->code = prototype->code;
-    f->parameter_names = prototype->parameter_names;
-    f->globals = prototype->globals;
-    f->builtins = prototype->builtins;
+    Py_INCREF(prototype);
+    f->definition = as_function(prototype);
     f->closure = closure.release();
     PyObject_GC_Track(object);
     return object;
@@ -663,7 +756,7 @@ Ref Call::make_inner(std::initializer_list<PyObject*> captured) const
 // ---------------------------------------------------------------------------------------
 // Traceback entries
 
-void add_traceback_entry(const char* function_name, int line, PyObject* globals)
+void add_traceback_entry(const char* function_name, int line, PyObject* globals) noexcept
 {
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);

@@ -48,19 +48,28 @@ struct Function {
 #ifdef KESTROVA_HAS_VECTORCALL
     vectorcallfunc vectorcall;
 #endif
-    const char* bare_name;
-    int line;
-    int parameter_count;
+    // What every function made from one definition shares is read through `definition`:
+    // the function itself, or, for a function that a call made, its prototype (held).
+    Function* definition;
+
+    // The definition: a row of a table, and what the load made from it.
     const Signature* signature;
     const void* row;
-    PyObject* name;
-    PyObject* qualname;
-    PyObject* code;
+    PyObject* code;            // the bare name, the line, the parameters, the free variables
+    PyObject* qualname;        // the qualified name it is defined with
     PyObject* parameter_names; // tuple of interned names, in parameter order
-    PyObject* globals;  // the module namespace
-    PyObject* builtins; // the builtins' namespace, fixed when the function is made
-    PyObject* closure;  // tuple of cells, or null
-    PyObject* inner;    // the function each call makes (a prototype without closure), or null
+    PyObject* globals;         // the module namespace
+    PyObject* builtins;        // the builtins' namespace, fixed when the function is made
+    PyObject* inner;           // the prototype of the function each call makes, or null
+
+    // This object's own.
+    PyObject* closure; // tuple of cells, or null
+    // Attributes as assigned; null until then, for the definition's own.
+    PyObject* assigned_name;
+    PyObject* assigned_qualname;
+    PyObject* module;      // null: "KestrovaGUI"
+    PyObject* doc;         // null: None
+    PyObject* annotations; // made at the first read
     PyObject* dict;
     PyObject* weakrefs;
 };
@@ -74,27 +83,34 @@ void ready_function_type();
 Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
                   PyObject* inner = nullptr);
 
+// The bare name `function` is defined with (interned), whatever its __name__ says now.
+PyObject* defined_name(PyObject* function);
+
 // The context of one call: the function, the statement reached, and the lookups and
 // closures a body needs.
 class Call {
 public:
-    explicit Call(Function* function) : function_(function), k(constants()) {}
+    explicit Call(Function* function)
+        : function_(function), definition_(function->definition), k(constants())
+    {
+    }
 
-    // Marks the statement about to run; a failure reports this line.
+    // Marks the statement about to run; a failure reports this line (docs/lines.md
+    // shows the statement at each line).
     void at(int line) { line_ = line; }
     int line() const { return line_; }
 
     template <class Row> const Row& row() const
     {
-        return *static_cast<const Row*>(function_->row);
+        return *static_cast<const Row*>(definition_->row);
     }
 
-    PyObject* globals() const { return function_->globals; }
+    PyObject* globals() const { return definition_->globals; }
 
     // A name the body does not define: the module namespace, then the builtins.
     Ref global(const Name& name) const
     {
-        if (PyObject* globals = function_->globals) {
+        if (PyObject* globals = definition_->globals) {
             if (PyObject* value = caches::cached_item(globals, name)) {
                 return Ref::share(value);
             }
@@ -116,6 +132,7 @@ private:
     Ref global_generic(const Name& name) const;
 
     Function* function_;
+    const Function* definition_;
     int line_ = 0;
 
 public:
@@ -124,6 +141,6 @@ public:
 
 // Adds a traceback entry "function_name" at `line` of the module source to the
 // exception being raised.
-void add_traceback_entry(const char* function_name, int line, PyObject* globals);
+void add_traceback_entry(const char* function_name, int line, PyObject* globals) noexcept;
 
 } // namespace kestrova

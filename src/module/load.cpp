@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <new>
+#include <memory>
 
 #include "caches.hpp"
 #include "function.hpp"
@@ -52,7 +52,7 @@ void major_minor(const char* version, char* out, std::size_t capacity)
 
 // Any release of the compile-time major.minor matches: "3.11.2" matches 3.11, while
 // "3.1" matches neither 3.11 nor 3.10.
-int check_runtime_version()
+int check_runtime_version() noexcept
 {
     const char* running = Py_GetVersion();
     const std::size_t length = std::strlen(compile_version);
@@ -71,26 +71,44 @@ int check_runtime_version()
 // ---------------------------------------------------------------------------------------
 // Create step
 
+// A name the create step reads from the spec, interned at its first use and kept for the
+// process, as the interpreter keeps its own identifiers: a name made afresh at each load
+// would also leave a new entry in the interpreter's attribute cache each time.
+struct SpecName {
+    const char* text;
+    mutable PyObject* object = nullptr;
+
+    PyObject* get() const
+    {
+        if (object == nullptr) {
+            object = checked(PyUnicode_InternFromString(text)).release();
+        }
+        return object;
+    }
+};
+
 struct SpecAttribute {
-    const char* spec_name;
+    SpecName spec_name;
     const char* module_name;
     bool copy_none;
 };
 
+const SpecName spec_name{"name"};
+
 const SpecAttribute spec_attributes[] = {
-    {"loader", "__loader__", true},
-    {"origin", "__file__", true},
-    {"parent", "__package__", true},
-    {"submodule_search_locations", "__path__", false},
+    {{"loader"}, "__loader__", true},
+    {{"origin"}, "__file__", true},
+    {{"parent"}, "__package__", true},
+    {{"submodule_search_locations"}, "__path__", false},
 };
 
 Ref new_module_from(PyObject* spec)
 {
-    Ref name = checked(PyObject_GetAttrString(spec, "name"));
+    Ref name = checked(PyObject_GetAttr(spec, spec_name.get()));
     Ref module = checked(PyModule_NewObject(name));
     PyObject* namespace_ = PyModule_GetDict(module);
     for (const SpecAttribute& attribute : spec_attributes) {
-        PyObject* value = PyObject_GetAttrString(spec, attribute.spec_name);
+        PyObject* value = PyObject_GetAttr(spec, attribute.spec_name.get());
         if (value == nullptr) {
             if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
                 throw PythonError{};
@@ -106,7 +124,7 @@ Ref new_module_from(PyObject* spec)
     return module;
 }
 
-PyObject* create_module(PyObject* spec, PyModuleDef*)
+PyObject* create_module(PyObject* spec, PyModuleDef*) noexcept
 {
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1) {
@@ -129,13 +147,9 @@ PyObject* create_module(PyObject* spec, PyModuleDef*)
         Py_INCREF(recorded_module);
         return recorded_module;
     }
-    try {
-        return new_module_from(spec).release();
-    } catch (const PythonError&) {
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
+    PyObject* module = nullptr;
+    guarded([&] { module = new_module_from(spec).release(); });
+    return module;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -201,7 +215,7 @@ void run_body(Loader& load)
 // ---------------------------------------------------------------------------------------
 // Execute step
 
-int exec_module(PyObject* module)
+int exec_module(PyObject* module) noexcept
 {
     if (recorded_module != nullptr) {
         if (recorded_module == module) {
@@ -219,7 +233,7 @@ int exec_module(PyObject* module)
 
     Loader load(module);
     load.at(1);
-    try {
+    const bool done = guarded([&] {
         Ref builtins = checked(PyImport_ImportModuleLevel("builtins", nullptr, nullptr, nullptr, 0));
         checked_status(PyDict_SetItemString(load.globals(), "__builtins__", builtins));
         build_constants();
@@ -230,10 +244,9 @@ int exec_module(PyObject* module)
         }
         ready_function_type();
         run_body(load);
+    });
+    if (done) {
         return 0;
-    } catch (const PythonError&) {
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
     }
     if (!PyErr_Occurred()) {
         PyErr_SetString(PyExc_ImportError, "init KestrovaGUI");
@@ -262,6 +275,37 @@ PyModuleDef module_definition = {
 // Building the public names
 
 Loader::Loader(PyObject* module) : globals_(PyModule_GetDict(module)) {}
+
+void Loader::make(const RowInteger& integer) const
+{
+    if (integer.object == nullptr) {
+        integer.object = checked(PyLong_FromLong(integer.value)).release();
+    }
+}
+
+void Loader::make(const RowText& text) const
+{
+    if (text.object == nullptr && text.value != nullptr) {
+        text.object = checked(PyUnicode_InternFromString(text.value)).release();
+    }
+}
+
+void Loader::make(const RowColour& colour) const
+{
+    if (colour.object == nullptr) {
+        const Rgb& rgb = colour.value;
+        colour.object = checked(Py_BuildValue("(lll)", rgb.red, rgb.green, rgb.blue)).release();
+    }
+}
+
+void Loader::make(const RowName& name, const char* text) const
+{
+    if (name.name == nullptr) {
+        auto made = std::make_unique<Name>();
+        made->object = checked(PyUnicode_InternFromString(text));
+        name.name = made.release();
+    }
+}
 
 Ref Loader::function(const FunctionDef& def, PyObject* qualname, PyObject* inner)
 {
@@ -296,9 +340,7 @@ void ClassBuilder::method(const FunctionDef& def, const FunctionDef* inner)
         prototype = make_function(*inner, inner_qualname, load_.globals());
     }
     Ref function = load_.function(def, qualname, prototype);
-    // Keyed by the function's own interned name.
-    checked_status(PyDict_SetItem(namespace_, reinterpret_cast<Function*>(function.get())->name,
-                                  function));
+    checked_status(PyDict_SetItem(namespace_, defined_name(function), function));
 }
 
 Ref ClassBuilder::finish()
@@ -311,7 +353,7 @@ Ref ClassBuilder::finish()
 
 } // namespace kestrova
 
-PyMODINIT_FUNC PyInit_KestrovaGUI(void)
+PyMODINIT_FUNC PyInit_KestrovaGUI(void) noexcept
 {
     return PyModuleDef_Init(&kestrova::module_definition);
 }

@@ -9,6 +9,30 @@ namespace kestrova {
 
 class Loader;
 
+// What a row of a room's table gives by value, where the shared constants do not hold it:
+// an integer, a text, an RGB colour, or a name that the row's functions look up (with caches
+// of its own). The load makes each object when it makes the row's public name, the first
+// time a load gets that far, and keeps it for the process: a load after a failed one finds
+// it made.
+template <class Value> struct RowObject {
+    Value value;
+    mutable PyObject* object = nullptr;
+    operator PyObject*() const { return object; }
+};
+
+struct Rgb {
+    long red, green, blue;
+};
+
+using RowInteger = RowObject<long>;
+using RowText = RowObject<const char*>; // a null text makes no object
+using RowColour = RowObject<Rgb>;
+
+struct RowName {
+    mutable const Name* name = nullptr;
+    operator const Name&() const { return *name; }
+};
+
 // A name the module binds at load: its definition line, and how to make its object.
 // Rooms derive their table rows from it.
 struct PublicName {
@@ -31,6 +55,12 @@ public:
     void at(int line) { line_ = line; }
     int line() const { return line_; }
     PyObject* globals() const { return globals_; }
+
+    // Makes the object of a row (see RowObject), unless a load made it already.
+    void make(const RowInteger& integer) const;
+    void make(const RowText& text) const;
+    void make(const RowColour& colour) const;
+    void make(const RowName& name, const char* text) const;
 
     // Makes a function object with the given qualified name, reporting its definition
     // line on failure.

@@ -73,4 +73,22 @@ inline int checked_status(int status)
     return status;
 }
 
+// Turns the C++ exception being handled into the interpreter's error: a PythonError leaves
+// its exception set, a failed allocation raises MemoryError, and anything else SystemError
+// (unless an exception is set already). Only for a catch (...) block.
+void set_error_from_exception() noexcept;
+
+// Runs `body`, the C++ of an entry point from the interpreter, and tells whether it
+// succeeded: nothing it throws unwinds through the interpreter's frames.
+template <class Body> bool guarded(Body&& body) noexcept
+{
+    try {
+        body();
+        return true;
+    } catch (...) {
+        set_error_from_exception();
+        return false;
+    }
+}
+
 } // namespace kestrova

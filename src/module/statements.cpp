@@ -1,6 +1,7 @@
 #include "statements.hpp"
 
 #include <cassert>
+#include <new>
 
 #include "caches.hpp"
 #include "constants.hpp"
@@ -211,6 +212,20 @@ Ref import_module(PyObject* name, PyObject* globals, PyObject* from_list)
 } // namespace kestrova
 
 namespace kestrova {
+
+void set_error_from_exception() noexcept
+{
+    try {
+        throw;
+    } catch (const PythonError&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (...) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_SystemError, "unexpected C++ exception in KestrovaGUI");
+        }
+    }
+}
 
 void print(PyObject* text)
 {

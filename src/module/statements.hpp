@@ -13,6 +13,56 @@
 
 namespace kestrova {
 
+// Entering and leaving one level of native call depth, as Py_EnterRecursiveCall and
+// Py_LeaveRecursiveCall count it, with the thread state fetched once. Only the common case
+// (depth to spare) is handled here; at the limit the interpreter's own function decides,
+// and raises.
+class CallDepth {
+public:
+    explicit CallDepth(const char* where)
+    {
+#ifdef KESTROVA_INLINE_CACHES
+        thread_ = _PyThreadState_UncheckedGet();
+        if (thread_->recursion_remaining > 0) {
+            --thread_->recursion_remaining;
+            return;
+        }
+#endif
+        failed_ = Py_EnterRecursiveCall(where) != 0;
+    }
+    ~CallDepth()
+    {
+        if (failed_) {
+            return;
+        }
+#ifdef KESTROVA_INLINE_CACHES
+        ++thread_->recursion_remaining;
+#else
+        Py_LeaveRecursiveCall();
+#endif
+    }
+    CallDepth(const CallDepth&) = delete;
+    CallDepth& operator=(const CallDepth&) = delete;
+
+    bool failed() const { return failed_; }
+
+    // Whether an exception is set (PyErr_Occurred).
+    bool error_set() const
+    {
+#ifdef KESTROVA_INLINE_CACHES
+        return thread_->curexc_type != nullptr;
+#else
+        return PyErr_Occurred() != nullptr;
+#endif
+    }
+
+private:
+#ifdef KESTROVA_INLINE_CACHES
+    PyThreadState* thread_;
+#endif
+    bool failed_ = false;
+};
+
 // `object.name`. On an exact module object the name is read from the module's namespace
 // directly, which gives the generic lookup's result for every name this module reads
 // (none of them is an attribute of the module type itself); a missing name falls back to
@@ -97,7 +147,7 @@ inline PyObject* call_native(PyObject* descriptor, int convention, PyObject* sel
     PyObject* result;
     PyMethodDef* definition = reinterpret_cast<PyMethodDescrObject*>(descriptor)->d_method;
     {
-        caches::CallDepth depth(" while calling a Python object");
+        CallDepth depth(" while calling a Python object");
         if (depth.failed()) {
             return nullptr;
         }

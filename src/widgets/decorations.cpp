@@ -6,8 +6,6 @@
 namespace kestrova::widgets {
 namespace {
 
-using K = Constants;
-
 void show_image(Call& call, PyObject* const* arguments)
 {
     const Constants& k = call.k;
@@ -35,16 +33,6 @@ void show_image(Call& call, PyObject* const* arguments)
     invoke(static_bitmap, {parent, k.int_minus_1, bitmap, pos, size});
 }
 
-struct IconKind {
-    Constant tipe;
-    NameConstant file;
-};
-
-const IconKind icon_kinds[] = {
-    {&K::int_1, &K::text_icon_main},
-    {&K::int_2, &K::text_icon_tool},
-};
-
 constexpr int icon_line = 324;
 constexpr int icon_kind_lines = 6; // the comparison and five statements per kind
 
@@ -59,7 +47,7 @@ void set_application_id(Call& call, PyObject* ctypes)
         return;
     }
     Ref shell32 = attr(windll, k.shell32);
-    call_method(shell32, k.SetCurrentProcessExplicitAppUserModelID, {k.text_app_id});
+    call_method(shell32, k.SetCurrentProcessExplicitAppUserModelID, {call.row<Icon>().app_id});
 }
 
 void set_icon(Call& call, PyObject* const* arguments)
@@ -68,9 +56,9 @@ void set_icon(Call& call, PyObject* const* arguments)
     PyObject* parent = arguments[0];
     PyObject* tipe = arguments[1];
     int line = icon_line + 1;
-    for (const IconKind& kind : icon_kinds) {
+    for (const Icon::Kind& kind : call.row<Icon>().kinds) {
         call.at(line);
-        if (equals(tipe, k.*kind.tipe)) {
+        if (equals(tipe, kind.tipe)) {
             // import ctypes
             call.at(line + 1);
             Ref ctypes = import_in_function(k.ctypes, call.globals());
@@ -82,7 +70,7 @@ void set_icon(Call& call, PyObject* const* arguments)
             Ref wx = call.global(k.wx);
             Ref icon_type = attr(wx, k.Icon);
             Ref ico_type = attr(wx, k.BITMAP_TYPE_ICO);
-            Ref ico = invoke(icon_type, {k.*kind.file, ico_type});
+            Ref ico = invoke(icon_type, {kind.file, ico_type});
             // parent.SetIcon(ico)
             call.at(line + 5);
             call_method(parent, k.SetIcon, {ico});
@@ -95,7 +83,7 @@ void set_icon(Call& call, PyObject* const* arguments)
 void print_separator(Call& call, PyObject* const*)
 {
     call.at(342);
-    print(call.k.text_separator);
+    print(call.row<Separator>().text);
     call.at(343);
     print(call.k.text_empty);
 }
@@ -105,10 +93,30 @@ const Signature show_image_signature{
 const Signature icon_signature{CallForm::parameters, set_icon, {"parent", "tipe"}, {}};
 const Signature garis_signature{CallForm::no_arguments, print_separator, {}, {}};
 
+Ref make_icon(Loader& load, const PublicName& row)
+{
+    const auto& icon = static_cast<const Icon&>(row);
+    load.make(icon.app_id);
+    for (const Icon::Kind& kind : icon.kinds) {
+        load.make(kind.tipe);
+        load.make(kind.file);
+    }
+    return make_public_function(load, row);
+}
+
+Ref make_separator(Loader& load, const PublicName& row)
+{
+    load.make(static_cast<const Separator&>(row).text);
+    return make_public_function(load, row);
+}
+
 } // namespace
 
 const PublicFunction showImage{{"showImage", 224, make_public_function}, &show_image_signature};
-const PublicFunction icon{{"icon", icon_line, make_public_function}, &icon_signature};
-const PublicFunction garis{{"garis", 341, make_public_function}, &garis_signature};
+const Icon icon{{{"icon", icon_line, make_icon}, &icon_signature},
+                {"mycompany.myproduct.subproduct.version"},
+                {{{1}, {"img/icon_zentrova.ico"}}, {{2}, {"tool.ico"}}}};
+const Separator garis{{{"garis", 341, make_separator}, &garis_signature},
+                      {"---------------------------------------------------------------"}};
 
 } // namespace kestrova::widgets

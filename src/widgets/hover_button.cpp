@@ -1,6 +1,9 @@
 // tombol: a flat GenButton whose press calls the caller's handler and whose colours, in
 // one of six schemes, change while the pointer is over it.
 
+#include <algorithm>
+#include <iterator>
+
 #include "../module/statements.hpp"
 #include "widgets.hpp"
 
@@ -9,53 +12,43 @@ namespace {
 
 using K = Constants;
 
+constexpr NameConstant foreground = &K::SetForegroundColour;
+constexpr NameConstant background = &K::SetBackgroundColour;
+
+// A hover handler: its definition line, and up to two recolourings of the button before
+// it repaints the button.
+struct Hover {
+    int line;
+    struct {
+        NameConstant method; // foreground or background; null for none
+        RowColour colour;
+    } steps[2];
+};
+
+// A colour scheme: the btntype that selects it, the colours btnconfig gives the button,
+// and the handlers bound to the pointer's entering and leaving it, OnMouseEnterN and
+// OnMouseLeaveN for scheme N.
 struct Scheme {
-    Constant number; // the btntype that selects it
-    Constant rest_background;
-    Constant rest_foreground;
-    NameConstant enter_handler;
-    NameConstant leave_handler;
+    RowInteger number;
+    RowColour rest_background, rest_foreground;
+    Hover enter, leave;
+    RowName enter_name{}, leave_name{};
 };
 
 // In the order btnconfig compares btntype with them.
 const Scheme schemes[] = {
-    {&K::int_0, &K::rgb_51_51_51, &K::rgb_230_230_230, &K::OnMouseEnter0, &K::OnMouseLeave0},
-    {&K::int_1, &K::rgb_225_225_225, &K::rgb_100_100_100, &K::OnMouseEnter1, &K::OnMouseLeave1},
-    {&K::int_2, &K::rgb_50_50_50, &K::rgb_220_220_220, &K::OnMouseEnter2, &K::OnMouseLeave2},
-    {&K::int_3, &K::rgb_54_54_63, &K::rgb_255_255_255, &K::OnMouseEnter3, &K::OnMouseLeave3},
-    {&K::int_4, &K::rgb_0_204_255, &K::rgb_255_255_255, &K::OnMouseEnter4, &K::OnMouseLeave4},
-    {&K::int_5, &K::rgb_255_153_0, &K::rgb_255_255_255, &K::OnMouseEnter5, &K::OnMouseLeave5},
-};
-
-struct Recolour {
-    NameConstant method; // SetForegroundColour or SetBackgroundColour; null for none
-    Constant colour;
-};
-
-// A hover handler: up to two recolourings of the button, then a repaint.
-struct HoverHandler {
-    const char* name;
-    int line;
-    Recolour steps[2];
-};
-
-constexpr NameConstant foreground = &K::SetForegroundColour;
-constexpr NameConstant background = &K::SetBackgroundColour;
-
-// In definition order, which is the order of the class namespace.
-const HoverHandler hover_handlers[] = {
-    {"OnMouseEnter0", 266, {{foreground, &K::rgb_250_250_250}, {background, &K::rgb_0_190_255}}},
-    {"OnMouseLeave0", 271, {{foreground, &K::rgb_250_250_250}, {background, &K::rgb_51_51_51}}},
-    {"OnMouseEnter2", 276, {{foreground, &K::rgb_50_50_50}, {background, &K::rgb_255_191_0}}},
-    {"OnMouseLeave2", 281, {{foreground, &K::rgb_250_250_250}, {background, &K::rgb_50_50_50}}},
-    {"OnMouseEnter1", 287, {{background, &K::rgb_100_100_100}, {foreground, &K::rgb_250_250_250}}},
-    {"OnMouseLeave1", 292, {{foreground, &K::rgb_100_100_100}, {background, &K::rgb_225_225_225}}},
-    {"OnMouseEnter3", 297, {{background, &K::rgb_255_191_0}, {}}},
-    {"OnMouseLeave3", 301, {{background, &K::rgb_54_54_63}, {}}},
-    {"OnMouseEnter4", 305, {{background, &K::rgb_0_170_213}, {}}},
-    {"OnMouseLeave4", 309, {{background, &K::rgb_0_204_255}, {}}},
-    {"OnMouseEnter5", 313, {{background, &K::rgb_255_120_0}, {}}},
-    {"OnMouseLeave5", 316, {{background, &K::rgb_255_153_0}, {}}},
+    {{0}, {51, 51, 51}, {230, 230, 230},
+     {266, {{foreground, {250, 250, 250}}, {background, {0, 190, 255}}}},
+     {271, {{foreground, {250, 250, 250}}, {background, {51, 51, 51}}}}},
+    {{1}, {225, 225, 225}, {100, 100, 100},
+     {287, {{background, {100, 100, 100}}, {foreground, {250, 250, 250}}}},
+     {292, {{foreground, {100, 100, 100}}, {background, {225, 225, 225}}}}},
+    {{2}, {50, 50, 50}, {220, 220, 220},
+     {276, {{foreground, {50, 50, 50}}, {background, {255, 191, 0}}}},
+     {281, {{foreground, {250, 250, 250}}, {background, {50, 50, 50}}}}},
+    {{3}, {54, 54, 63}, {255, 255, 255}, {297, {{background, {255, 191, 0}}}}, {301, {{background, {54, 54, 63}}}}},
+    {{4}, {0, 204, 255}, {255, 255, 255}, {305, {{background, {0, 170, 213}}}}, {309, {{background, {0, 204, 255}}}}},
+    {{5}, {255, 153, 0}, {255, 255, 255}, {313, {{background, {255, 120, 0}}}}, {316, {{background, {255, 153, 0}}}}},
 };
 
 constexpr int btnconfig_line = 231;
@@ -113,15 +106,15 @@ void btnconfig(Call& call, PyObject* const* arguments)
     // The first scheme whose number equals btntype; none is no error.
     for (const Scheme& scheme : schemes) {
         call.at(line);
-        if (equals(btntype, k.*scheme.number)) {
+        if (equals(btntype, scheme.number)) {
             call.at(line + 1);
-            on_button(call, self, k.SetBackgroundColour, {k.*scheme.rest_background});
+            on_button(call, self, k.SetBackgroundColour, {scheme.rest_background});
             call.at(line + 2);
-            on_button(call, self, k.SetForegroundColour, {k.*scheme.rest_foreground});
+            on_button(call, self, k.SetForegroundColour, {scheme.rest_foreground});
             call.at(line + 3);
-            bind_hover(call, self, k.EVT_ENTER_WINDOW, k.*scheme.enter_handler);
+            bind_hover(call, self, k.EVT_ENTER_WINDOW, scheme.enter_name);
             call.at(line + 4);
-            bind_hover(call, self, k.EVT_LEAVE_WINDOW, k.*scheme.leave_handler);
+            bind_hover(call, self, k.EVT_LEAVE_WINDOW, scheme.leave_name);
             return;
         }
         line += scheme_lines;
@@ -130,35 +123,58 @@ void btnconfig(Call& call, PyObject* const* arguments)
 
 void hover(Call& call, PyObject* const* arguments)
 {
-    const auto& handler = call.row<HoverHandler>();
+    const auto& handler = call.row<Hover>();
     PyObject* self = arguments[0];
     int line = handler.line;
-    for (const Recolour& step : handler.steps) {
+    for (const auto& step : handler.steps) {
         if (step.method == nullptr) {
             break;
         }
         call.at(++line);
-        on_button(call, self, call.k.*step.method, {call.k.*step.colour});
+        on_button(call, self, call.k.*step.method, {step.colour});
     }
     call.at(++line);
     on_button(call, self, call.k.Refresh);
 }
 
 const Signature btnconfig_signature{
-    CallForm::parameters,
-    btnconfig,
-    {"self", "parent", "label", "pos", "size", "btntype", "target"},
-    {},
-};
-
+    CallForm::parameters, btnconfig, {"self", "parent", "label", "pos", "size", "btntype", "target"}, {}};
 const Signature hover_signature{CallForm::parameters, hover, {"self", "event"}, {}};
 
 Ref make_tombol(Loader& load, const PublicName& row)
 {
+    struct Handler {
+        const Hover* hover;
+        char name[24];
+    } handlers[2 * std::size(schemes)];
+    Handler* next = handlers;
+    for (const Scheme& scheme : schemes) {
+        load.make(scheme.number);
+        load.make(scheme.rest_background);
+        load.make(scheme.rest_foreground);
+        const Hover* hovers[] = {&scheme.enter, &scheme.leave};
+        const RowName* names[] = {&scheme.enter_name, &scheme.leave_name};
+        for (int i = 0; i < 2; ++i) {
+            for (const auto& step : hovers[i]->steps) {
+                if (step.method != nullptr) {
+                    load.make(step.colour);
+                }
+            }
+            next->hover = hovers[i];
+            PyOS_snprintf(next->name, sizeof next->name, "OnMouse%s%ld", i == 0 ? "Enter" : "Leave",
+                          scheme.number.value);
+            load.make(*names[i], next->name);
+            ++next;
+        }
+    }
+    // The class lists its methods in definition order, the order of their lines.
+    std::sort(std::begin(handlers), std::end(handlers),
+              [](const Handler& a, const Handler& b) { return a.hover->line < b.hover->line; });
+
     ClassBuilder button_class(load, row);
     button_class.method({"btnconfig", btnconfig_line, &btnconfig_signature, nullptr});
-    for (const HoverHandler& handler : hover_handlers) {
-        button_class.method({handler.name, handler.line, &hover_signature, &handler});
+    for (const Handler& handler : handlers) {
+        button_class.method({handler.name, handler.hover->line, &hover_signature, handler.hover});
     }
     return button_class.finish();
 }

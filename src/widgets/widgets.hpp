@@ -5,7 +5,24 @@
 
 namespace kestrova::widgets {
 
+// icon's constants: the application's identifier, and for each kind the number tipe must
+// equal and the icon file.
+struct Icon : PublicFunction {
+    RowText app_id;
+    struct Kind {
+        RowInteger tipe;
+        RowText file;
+    } kinds[2];
+};
+
+// garis's separator.
+struct Separator : PublicFunction {
+    RowText text;
+};
+
 extern const PublicName tombol;
-extern const PublicFunction showImage, icon, garis;
+extern const PublicFunction showImage;
+extern const Icon icon;
+extern const Separator garis;
 
 } // namespace kestrova::widgets

@@ -1,0 +1,160 @@
+// The nine forms: one initialiser for every row of the table at the end. It lays out the
+// caption and the text control where the row places them, gives them the entry look, and
+// for a row with a wildcard adds the browse button.
+
+#include "../module/statements.hpp"
+#include "forms.hpp"
+
+namespace kestrova::forms {
+namespace {
+
+PyObject* x_of(const RowInteger& x, PyObject* left) { return x.value == pos_left ? left : x.object; }
+
+// `self.entryOpenFile.<method>(argument)`
+void call_on_entry(PyObject* self, const Form& form, const Name& method, PyObject* argument)
+{
+    Ref entry = attr(self, form.entry);
+    call_method(entry, method, {argument});
+}
+
+void form_init(Call& call, PyObject* const* arguments)
+{
+    const auto& form = call.row<Form>();
+    const Constants& k = call.k;
+    // self, FileDialogStatus (a row with a wildcard), Info, LebarForm, PosLeft (a row that
+    // stands there), PosTinggi, TargetPanel
+    PyObject* const* next = arguments;
+    PyObject* self = *next++;
+    PyObject* status = form.browses() ? *next++ : nullptr;
+    PyObject* info = *next++;
+    PyObject* width = *next++;
+    PyObject* left = form.takes_pos_left() ? *next++ : nullptr;
+    PyObject* top = *next++;
+    PyObject* panel = *next++;
+    const int line = form.line + handler_line + (form.browses() ? handler_lines : 0);
+
+    // def filedialog(event): ...  (closing over FileDialogStatus and self)
+    Ref handler;
+    if (form.browses()) {
+        call.at(form.line + handler_line);
+        handler = call.make_inner({status, self});
+    }
+
+    // Text = wx.StaticText(TargetPanel, -1, Info, pos=(caption_x, PosTinggi - 22))
+    call.at(line);
+    Ref static_text = call.global_attr(k.wx, k.StaticText);
+    Ref caption_top = subtract(top, k.int_22);
+    Ref caption_pos = pair(x_of(form.caption_x, left), caption_top);
+    Ref caption = invoke(static_text, {panel, k.int_minus_1, info, caption_pos}, k.keywords_pos);
+
+    // self.entryOpenFile = wx.TextCtrl(TargetPanel, -1, size=(LebarForm, 20),
+    //                                  pos=(text_x, PosTinggi), style=wx.BORDER)
+    call.at(line + 1);
+    {
+        Ref wx = call.global(k.wx);
+        Ref text_ctrl = attr(wx, k.TextCtrl);
+        Ref size = pair(width, k.int_20);
+        Ref pos = pair(x_of(form.text_x, left), top);
+        Ref border = attr(wx, k.BORDER);
+        Ref entry = invoke(text_ctrl, {panel, k.int_minus_1, size, pos, border},
+                           k.keywords_size_pos_style);
+        set_attr(self, form.entry, entry);
+    }
+
+    // self.entryOpenFile.SetFont(wx.Font(9, wx.DECORATIVE, wx.NORMAL, wx.NORMAL, False, "Verdana"))
+    call.at(line + 2);
+    {
+        Ref entry = attr(self, form.entry);
+        Method set_font(entry, k.SetFont);
+        Ref wx = call.global(k.wx);
+        Ref font_type = attr(wx, k.Font);
+        Ref family = attr(wx, k.DECORATIVE);
+        Ref style = attr(wx, k.NORMAL);
+        Ref weight = attr(wx, k.NORMAL);
+        Ref font = invoke(font_type, {k.int_9, family, style, weight, Py_False, k.text_verdana});
+        set_font({font});
+    }
+
+    call.at(line + 3);
+    call_on_entry(self, form, k.SetForegroundColour, k.text_white);
+    call.at(line + 4);
+    call_on_entry(self, form, k.SetBackgroundColour, k.rgb_50_50_50);
+
+    // Text.SetForegroundColour("GREY")
+    call.at(line + 5);
+    call_method(caption, k.SetForegroundColour, {k.text_grey});
+    if (!form.browses()) {
+        return;
+    }
+
+    // Btn = tombol()
+    call.at(line + 6);
+    Ref tombol = call.global(k.tombol);
+    Ref button = invoke(tombol, {});
+
+    // Btn.btnconfig(parent=TargetPanel, label="...", size=(40, 20), pos=(button_x, PosTinggi),
+    //               btntype=3, target=filedialog)
+    // where button_x is LebarForm + 25, or (PosLeft + LebarForm) + 15 for a row at PosLeft.
+    call.at(line + 7);
+    Method btnconfig(button, k.btnconfig);
+    Ref button_x;
+    if (left != nullptr) {
+        Ref right_edge = add(left, width);
+        button_x = add(right_edge, k.int_15);
+    } else {
+        button_x = add(width, k.int_25);
+    }
+    Ref pos = pair(button_x, top);
+    btnconfig({panel, k.text_browse, k.size_40_20, pos, k.int_3, handler}, k.keywords_btnconfig);
+}
+
+// The initialisers' parameters, by whether the row browses and whether it takes PosLeft.
+const Signature initialisers[2][2] = {
+    {{CallForm::parameters, form_init, {"self", "Info", "LebarForm", "PosTinggi", "TargetPanel"}, {}},
+     {CallForm::parameters, form_init, {"self", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel"}, {}}},
+    {{CallForm::parameters, form_init,
+      {"self", "FileDialogStatus", "Info", "LebarForm", "PosTinggi", "TargetPanel"}, {}},
+     {CallForm::parameters, form_init,
+      {"self", "FileDialogStatus", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel"}, {}}},
+};
+
+Ref make_form(Loader& load, const PublicName& row)
+{
+    const auto& form = static_cast<const Form&>(row);
+    for (const RowInteger* x : {&form.caption_x, &form.text_x}) {
+        if (x->value != pos_left) {
+            load.make(*x);
+        }
+    }
+    load.make(form.wildcard);
+    load.make(form.entry, "entryOpenFile");
+    ClassBuilder form_class(load, row);
+    const FunctionDef init{"__init__", row.line + init_line,
+                           &initialisers[form.browses()][form.takes_pos_left()], &form};
+    const FunctionDef handler{"filedialog", row.line + handler_line, &file_dialog_signature, &form};
+    form_class.method(init, form.browses() ? &handler : nullptr);
+    return form_class.finish();
+}
+
+constexpr long margin = 15;
+constexpr const char* tif = "TIF Image (*.tif)|*.tif|All files (*.*)|*.*";
+constexpr const char* projection =
+    "WLD Projection (*.wld)|*.wld|PRJ Projection (*.prj)|*.prj|All files (*.*)|*.*";
+constexpr const char* csv = "CSV(*.csv)|*.csv|All files (*.*)|*.*";
+constexpr const char* no_button = nullptr;
+
+} // namespace
+
+// In definition order. The caption's x, the text control's x, the wildcard of the browse
+// dialog.
+const Form FormA{{"FormA", 67, make_form}, {margin}, {margin}, {tif}};
+const Form FormFolderTIF{{"FormFolderTIF", 88, make_form}, {pos_left}, {pos_left}, {tif}};
+const Form FormFolderProjection{{"FormFolderProjection", 109, make_form}, {pos_left}, {pos_left}, {projection}};
+const Form FormFolderCSV{{"FormFolderCSV", 130, make_form}, {pos_left}, {pos_left}, {csv}};
+const Form FormText{{"FormText", 151, make_form}, {pos_left}, {pos_left}, {no_button}};
+const Form FormA2{{"FormA2", 160, make_form}, {margin}, {margin}, {tif}};
+const Form FormC{{"FormC", 181, make_form}, {margin}, {margin}, {csv}};
+const Form FormB{{"FormB", 203, make_form}, {margin}, {margin}, {no_button}};
+const Form FormB2{{"FormB2", 212, make_form}, {margin}, {580}, {no_button}};
+
+} // namespace kestrova::forms
