@@ -19,6 +19,7 @@
 #include <initializer_list>
 
 #include "../../src/module/compat.hpp"
+#include "../../src/module/equality.hpp"
 
 namespace {
 
@@ -81,17 +82,8 @@ bool on_attribute(PyObject* self, PyObject* attribute, PyObject* name, PyObject*
 // `a == b` and its truth, as the module compares.
 int equals(PyObject* a, PyObject* b)
 {
-    if (PyLong_CheckExact(a) && PyLong_CheckExact(b)) {
-        int overflow_a, overflow_b;
-        const long x = PyLong_AsLongAndOverflow(a, &overflow_a);
-        const long y = PyLong_AsLongAndOverflow(b, &overflow_b);
-        if (overflow_a == 0 && overflow_b == 0) {
-            return x == y;
-        }
-    } else if (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b)) {
-        return a == b || PyUnicode_Compare(a, b) == 0;
-    }
-    return PyObject_RichCompareBool(a, b, Py_EQ);
+    const int known = kestrova::exact_equality(a, b);
+    return known >= 0 ? known : PyObject_RichCompareBool(a, b, Py_EQ);
 }
 
 PyObject* not_ready()

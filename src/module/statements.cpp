@@ -1,5 +1,7 @@
 #include "statements.hpp"
 
+#include "equality.hpp"
+
 #include <cassert>
 #include <new>
 
@@ -165,18 +167,9 @@ Ref bitwise_or(PyObject* a, PyObject* b) { return checked(PyNumber_Or(a, b)); }
 
 bool equals(PyObject* a, PyObject* b)
 {
-    // Two exact ints or two exact strings are equal when their values are, which is all
-    // their own comparison computes (and how the interpreter's specialised `==` compares
-    // them); neither can run code or fail.
-    if (PyLong_CheckExact(a) && PyLong_CheckExact(b)) {
-        int overflow_a, overflow_b;
-        const long x = PyLong_AsLongAndOverflow(a, &overflow_a);
-        const long y = PyLong_AsLongAndOverflow(b, &overflow_b);
-        if (overflow_a == 0 && overflow_b == 0) {
-            return x == y;
-        }
-    } else if (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b)) {
-        return a == b || PyUnicode_Compare(a, b) == 0;
+    const int known = exact_equality(a, b);
+    if (known >= 0) {
+        return known != 0;
     }
     Ref result = checked(PyObject_RichCompare(a, b, Py_EQ));
     if (result.get() == Py_True) {
