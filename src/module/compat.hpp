@@ -36,6 +36,13 @@
 #define KESTROVA_HAS_VECTORCALL_METHOD 1
 #endif
 
+// _PyObject_GetMethod, the interpreter's own method lookup that leaves a plain method
+// unbound, declared for extensions (3.9 to 3.12); from 3.12 on the module keeps to public
+// calls, and before 3.9 the lookup is not declared.
+#if PY_VERSION_HEX >= 0x03090000 && PY_VERSION_HEX < 0x030C0000
+#define KESTROVA_HAS_UNBOUND_METHOD_LOOKUP 1
+#endif
+
 // Code objects carry a qualified name (3.11).
 #if PY_VERSION_HEX >= 0x030B0000
 #define KESTROVA_HAS_CODE_QUALNAME 1

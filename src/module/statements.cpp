@@ -142,8 +142,20 @@ PyObject* native_result_check(PyObject* descriptor, PyObject* result)
 #else
 
 // The lookup is made when the method is named, before its arguments are evaluated, as in
-// the interpreter; here it gives a bound method.
-Method::Method(PyObject* object, const Name& name) : callable_(checked(PyObject_GetAttr(object, name))) {}
+// the interpreter; a bound method where the interpreter declares no unbound lookup.
+Method::Method(PyObject* object, const Name& name)
+{
+#ifdef KESTROVA_HAS_UNBOUND_METHOD_LOOKUP
+    PyObject* found = nullptr;
+    const int unbound = _PyObject_GetMethod(object, name, &found);
+    callable_ = checked(found);
+    if (unbound) {
+        self_ = object;
+    }
+#else
+    callable_ = checked(PyObject_GetAttr(object, name));
+#endif
+}
 
 Ref Method::operator()(std::initializer_list<PyObject*> arguments, PyObject* keyword_names) const
 {
