@@ -21,14 +21,11 @@ PyObject* recorded_module = nullptr;   // the module whose body has run or is ru
 
 constexpr const char* module_name = "KestrovaGUI";
 
-#define KESTROVA_TEXT(x) #x
-#define KESTROVA_EXPANDED_TEXT(x) KESTROVA_TEXT(x)
 #ifdef KESTROVA_COMPILE_VERSION
 // Test builds may claim another version to exercise the runtime check.
 constexpr const char* compile_version = KESTROVA_COMPILE_VERSION;
 #else
-constexpr const char* compile_version =
-    KESTROVA_EXPANDED_TEXT(PY_MAJOR_VERSION) "." KESTROVA_EXPANDED_TEXT(PY_MINOR_VERSION);
+constexpr const char* compile_version = KESTROVA_BUILT_FOR;
 #endif
 
 // ---------------------------------------------------------------------------------------
