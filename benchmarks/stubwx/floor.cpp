@@ -92,6 +92,13 @@ PyObject* not_ready()
     return nullptr;
 }
 
+// What the floor does not cover (only scheme 3, only a confirmed open dialog).
+PyObject* not_covered()
+{
+    PyErr_SetString(PyExc_ValueError, "the floor covers scheme 3 and a confirmed open dialog only");
+    return nullptr;
+}
+
 PyObject* use(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
     if (nargs != 2) {
@@ -154,6 +161,9 @@ PyObject* form_b(PyObject*, PyObject* const* args, Py_ssize_t nargs)
         return nullptr;
     }
     Held caption_pos(pair(k.n15, caption_top));
+    if (!caption_pos) {
+        return nullptr;
+    }
     PyObject* caption_args[] = {nullptr, panel, k.minus_1, info, caption_pos};
     Held caption(PyObject_Vectorcall(k.StaticText, caption_args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                      k.keywords_pos));
@@ -162,6 +172,9 @@ PyObject* form_b(PyObject*, PyObject* const* args, Py_ssize_t nargs)
     }
     Held size(pair(width, k.n20));
     Held pos(pair(k.n15, top));
+    if (!size || !pos) {
+        return nullptr;
+    }
     PyObject* entry_args[] = {nullptr, panel, k.minus_1, size, pos, k.BORDER};
     Held entry(PyObject_Vectorcall(k.TextCtrl, entry_args + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                    k.keywords_size_pos_style));
@@ -228,12 +241,12 @@ PyObject* btnconfig(PyObject*, PyObject* const* args, Py_ssize_t nargs)
     for (PyObject* scheme : {k.n0, k.n1, k.n2}) {
         const int equal = equals(btntype, scheme);
         if (equal != 0) {
-            return equal < 0 ? nullptr : not_ready();
+            return equal < 0 ? nullptr : not_covered();
         }
     }
     const int equal = equals(btntype, k.n3);
     if (equal <= 0) {
-        return equal < 0 ? nullptr : not_ready();
+        return equal < 0 ? nullptr : not_covered();
     }
     if (!on_attribute(self, k.btn, k.SetBackgroundColour, k.rgb_54_54_63) ||
         !on_attribute(self, k.btn, k.SetForegroundColour, k.rgb_255_255_255) ||
@@ -276,7 +289,7 @@ PyObject* press(PyObject*, PyObject* const* args, Py_ssize_t nargs)
     }
     const int open = equals(args[0], k.open_mode);
     if (open <= 0) {
-        return open < 0 ? nullptr : not_ready();
+        return open < 0 ? nullptr : not_covered();
     }
     PyObject* dialog_args[] = {nullptr, Py_None, k.choose, k.directory, k.empty, k.wildcard, k.FD_OPEN};
     Held dialog(PyObject_Vectorcall(k.FileDialog, dialog_args + 1, 6 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
@@ -289,7 +302,7 @@ PyObject* press(PyObject*, PyObject* const* args, Py_ssize_t nargs)
     }
     const int confirmed = equals(result, k.ID_OK);
     if (confirmed <= 0) {
-        return confirmed < 0 ? nullptr : not_ready();
+        return confirmed < 0 ? nullptr : not_covered();
     }
     Held entry(PyObject_GetAttr(args[1], k.entryOpenFile));
     Held set_value(entry ? PyObject_GetAttr(entry, k.SetValue) : nullptr);

@@ -16,59 +16,19 @@
 #error "This pyconfig.h describes CPython 3.13; the include path pairs it with other headers"
 #endif
 
-/* The platform. */
 #define MS_WIN64
-#define MS_WIN32
-#define MS_WINDOWS
-#define NT_THREADS
-#define WITH_THREAD
 
-/* The C API lives in python313.dll: the headers declare it __declspec(dllimport) and the
- * module's init function __declspec(dllexport). */
-#define Py_ENABLE_SHARED 1
-#define HAVE_DECLSPEC_DLL
-
-/* A release interpreter with the global interpreter lock: no Py_DEBUG, Py_TRACE_REFS,
- * Py_REF_DEBUG or Py_GIL_DISABLED, so the object header and reference counting are those
- * of the python.org build (python313.dll, not the free-threaded python313t.dll). */
-#define WITH_PYMALLOC 1
-#define WITH_DOC_STRINGS 1
+/* With the global interpreter lock: no Py_GIL_DISABLED, as in python313.dll (not the
+ * free-threaded python313t.dll). */
 
 /* LLP64: long stays 32 bits, pointers and sizes are 64. */
-#define SIZEOF_SHORT 2
-#define SIZEOF_INT 4
-#define SIZEOF_LONG 4
-#define SIZEOF_LONG_LONG 8
-#define SIZEOF_FLOAT 4
-#define SIZEOF_DOUBLE 8
 #define SIZEOF_VOID_P 8
 #define SIZEOF_SIZE_T 8
 #define SIZEOF_UINTPTR_T 8
-#define SIZEOF_TIME_T 8
-#define SIZEOF_OFF_T 4
-#define SIZEOF_FPOS_T 8
 #define SIZEOF_HKEY 8
-#define SIZEOF_WCHAR_T 2
-#define SIZEOF__BOOL 1
 /* The alignment of max_align_t with MSVC, which the interpreter's allocators honour. */
 #define ALIGNOF_MAX_ALIGN_T 8
-#define DOUBLE_IS_LITTLE_ENDIAN_IEEE754 1
 
-/* wchar_t is UTF-16 and doubles as Py_UNICODE. */
-#define HAVE_WCHAR_H 1
-#define HAVE_USABLE_WCHAR_T 1
-
-/* C headers that the Windows C runtime has. */
-#define HAVE_ERRNO_H 1
-#define HAVE_STDDEF_H 1
-#define HAVE_SYS_STAT_H 1
-#define HAVE_SYS_TYPES_H 1
-#define HAVE_IO_H 1
-#define HAVE_PROCESS_H 1
-#define HAVE_SIGNAL_H 1
-#define HAVE_FCNTL_H 1
-#define HAVE_DIRECT_H 1
-
-#include "pyconfig_check.h"
+#include "pyconfig_common.h"
 
 #endif

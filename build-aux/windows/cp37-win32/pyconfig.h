@@ -16,56 +16,13 @@
 #error "This pyconfig.h describes CPython 3.7; the include path pairs it with other headers"
 #endif
 
-/* The platform. */
-#define MS_WIN32
-#define MS_WINDOWS
-#define NT_THREADS
-#define WITH_THREAD
-
-/* The C API lives in python37.dll: the headers declare it __declspec(dllimport) and the
- * module's init function __declspec(dllexport). */
-#define Py_ENABLE_SHARED 1
-#define HAVE_DECLSPEC_DLL
-
-/* A release interpreter: no Py_DEBUG, Py_TRACE_REFS or Py_REF_DEBUG, so the object header
- * and reference counting are those of the python.org build. */
-#define WITH_PYMALLOC 1
-#define WITH_DOC_STRINGS 1
-
 /* ILP32. PYLONG_BITS_IN_DIGIT stays unset: pyport.h then picks 15-bit digits on a
  * 32-bit target (the module reads no digits). */
-#define SIZEOF_SHORT 2
-#define SIZEOF_INT 4
-#define SIZEOF_LONG 4
-#define SIZEOF_LONG_LONG 8
-#define SIZEOF_FLOAT 4
-#define SIZEOF_DOUBLE 8
 #define SIZEOF_VOID_P 4
 #define SIZEOF_SIZE_T 4
 #define SIZEOF_UINTPTR_T 4
-#define SIZEOF_TIME_T 8
-#define SIZEOF_OFF_T 4
-#define SIZEOF_FPOS_T 8
 #define SIZEOF_HKEY 4
-#define SIZEOF_WCHAR_T 2
-#define SIZEOF__BOOL 1
-#define DOUBLE_IS_LITTLE_ENDIAN_IEEE754 1
 
-/* wchar_t is UTF-16 and doubles as Py_UNICODE. */
-#define HAVE_WCHAR_H 1
-#define HAVE_USABLE_WCHAR_T 1
-
-/* C headers that the Windows C runtime has. */
-#define HAVE_ERRNO_H 1
-#define HAVE_STDDEF_H 1
-#define HAVE_SYS_STAT_H 1
-#define HAVE_SYS_TYPES_H 1
-#define HAVE_IO_H 1
-#define HAVE_PROCESS_H 1
-#define HAVE_SIGNAL_H 1
-#define HAVE_FCNTL_H 1
-#define HAVE_DIRECT_H 1
-
-#include "pyconfig_check.h"
+#include "pyconfig_common.h"
 
 #endif
