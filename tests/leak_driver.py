@@ -205,8 +205,28 @@ def without(K, name, call, builtin=None):
     return run
 
 
+# Explicit lazy imports (3.15): a name bound to an unresolved import, which a lookup resolves.
+LAZY_IMPORTS = sys.version_info >= (3, 15)
+
+
+def lazily(K, statement, call):
+    """`call` with a module-level name bound by the lazy import `statement` (without "lazy")."""
+    def run():
+        scratch = {}
+        exec("lazy " + statement, scratch)
+        name = statement.split()[-1]
+        saved = vars(K)[name]
+        vars(K)[name] = scratch[name]
+        try:
+            return call()
+        finally:
+            vars(K)[name] = saved
+    return run
+
+
 def drive_forms(K, wx, iterations):
     panel = wx.Panel()
+    sys.modules["kestrova_leak_wx"] = wx  # what a lazy import of the toolkit resolves to
 
     def arguments(name, status="OpenFile"):
         values = {"FileDialogStatus": status, "Info": "Cap", "LebarForm": 200, "PosLeft": 300,
@@ -243,7 +263,10 @@ def drive_forms(K, wx, iterations):
             ("wx not defined", without(K, "wx", make), NameError),
             ("wx found among the builtins", without(K, "wx", make, wx), None),
             ("tombol not defined", without(K, "tombol", make), NameError if name in FILE_FORMS else None),
-        ], iterations)
+        ] + ([
+            ("wx a lazy import", lazily(K, "import kestrova_leak_wx as wx", make), None),
+            ("wx a lazy import that fails", lazily(K, "import kestrova_missing_wx as wx", make), ImportError),
+        ] if LAZY_IMPORTS else []), iterations)
         scenario(init.qualname, "argument errors", argument_errors(init, {
             "class": lambda *a, c=form_class, **k: c(*a[1:], **k),
             "function": form_class.__init__,

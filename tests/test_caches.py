@@ -11,7 +11,7 @@ import types
 import weakref
 
 import pytest
-from conftest import TESTS, module_entries
+from conftest import TESTS, calls, load_stub_toolkit, module_entries
 
 WARM = 5  # calls that fill the caches before the change under test
 
@@ -393,3 +393,92 @@ def test_generic_paths_without_the_caches(build_variant):
                           env=env, capture_output=True, text=True, timeout=600)
     assert done.returncode == 0, done.stdout[-4000:] + done.stderr[-2000:]
     assert " passed" in done.stdout.splitlines()[-1]
+
+
+# --- Explicit lazy imports: a namespace may hold a placeholder, which a lookup resolves
+# (and rebinds) exactly as the interpreter's own lookup does, warm caches or not. Each case
+# is run on the module and on its plain-Python peer, each with a fresh recording toolkit
+# importable as `kestrova_lazy_wx`, and their outcomes are compared.
+
+needs_lazy_imports = pytest.mark.skipif(sys.version_info < (3, 15),
+                                        reason="explicit lazy imports are new in Python 3.15")
+LAZY_NAMES = "from kestrova_lazy_wx import _TextCtrl as TextCtrl, _GenButton as GenButton\n"
+
+
+def lazy(namespace, name, statement, monkeypatch):
+    """Binds `name` in `namespace` to the unresolved placeholder of a lazy import."""
+    scratch = {}
+    exec("lazy " + statement, scratch)
+    assert type(scratch[name]).__name__ == "lazy_import"
+    monkeypatch.setitem(namespace, name, scratch[name])
+
+
+# Where the placeholder goes, what it stands for, and the entry point whose lookup meets it.
+GLOBALS, BUILTINS, TOOLKIT = (lambda impl, toolkit: vars(impl), lambda impl, toolkit: vars(builtins),
+                              lambda impl, toolkit: vars(toolkit))
+LAZY_CASES = {
+    "wx in the globals": (GLOBALS, "wx", "import kestrova_lazy_wx as wx", "FormB"),
+    "wx in the builtins": (BUILTINS, "wx", "import kestrova_lazy_wx as wx", "FormB"),
+    "GenButton in the globals": (GLOBALS, "GenButton", "from kestrova_lazy_names import GenButton", "btnconfig"),
+    "TextCtrl in the toolkit": (TOOLKIT, "TextCtrl", "from kestrova_lazy_names import TextCtrl", "FormB"),
+    "a module that is missing": (GLOBALS, "wx", "import kestrova_missing_wx as wx", "FormB"),
+}
+RESOLVED = {"wx": lambda toolkit: toolkit, "GenButton": lambda toolkit: toolkit._GenButton,
+            "TextCtrl": lambda toolkit: toolkit._TextCtrl}
+
+
+def lazy_outcome(impl, case, monkeypatch, tmp_path):
+    where, name, statement, entry = LAZY_CASES[case]
+    toolkit = load_stub_toolkit()
+    toolkit._TextCtrl, toolkit._GenButton = toolkit.TextCtrl, toolkit.GenButton
+    monkeypatch.setitem(sys.modules, "kestrova_lazy_wx", toolkit)
+    (tmp_path / "kestrova_lazy_names.py").write_text(LAZY_NAMES)
+    monkeypatch.syspath_prepend(str(tmp_path))
+    sys.modules.pop("kestrova_lazy_names", None)
+    monkeypatch.setattr(impl, "wx", toolkit)
+    monkeypatch.setattr(impl, "GenButton", toolkit.GenButton)
+
+    def call():
+        if entry == "FormB":
+            impl.FormB("Cap", 10, 30, toolkit.Panel())
+        else:
+            impl.tombol().btnconfig(toolkit.Panel(), "Go", (1, 2), (3, 4), 3, print)
+
+    for _ in range(WARM):
+        call()
+    namespace = where(impl, toolkit)
+    if namespace is vars(builtins):
+        monkeypatch.delattr(impl, "wx")
+    lazy(namespace, name, statement, monkeypatch)
+    toolkit.reset()
+    outcome = []
+    for _ in range(2):
+        try:
+            call()
+            outcome.append(calls(toolkit))
+        except ImportError as error:
+            entries = module_entries(error.__traceback__)
+            outcome.append((type(error), str(error), type(error.__cause__), str(error.__cause__),
+                            getattr(error, "__notes__", None), entries))
+        bound = namespace[name]
+        outcome.append("resolved and rebound" if bound is RESOLVED[name](toolkit) else type(bound).__name__)
+    sys.modules.pop("kestrova_lazy_names", None)
+    return outcome
+
+
+@needs_lazy_imports
+@pytest.mark.parametrize("case", sorted(LAZY_CASES))
+def test_lazy_imports_resolve_as_in_python(K, monkeypatch, tmp_path, case):
+    sys.path.insert(0, str(TESTS.parent / "benchmarks"))
+    import plain
+
+    module, peer = (lazy_outcome(impl, case, monkeypatch, tmp_path) for impl in (K, plain))
+    if case == "a module that is missing":
+        # Where the peer's entry names its own source, the module's names itself.
+        assert peer[0][-1] == [] and module[0][-1] == module[2][-1] == [("KestrovaGUI.FormB.__init__", 205)]
+        module = [item[:-1] if isinstance(item, tuple) else item for item in module]
+        peer = [item[:-1] if isinstance(item, tuple) else item for item in peer]
+        assert module[0][0] is ModuleNotFoundError and module[1] == "lazy_import"
+    else:
+        assert module[1] == module[3] == "resolved and rebound"
+    assert module == peer

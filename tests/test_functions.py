@@ -61,6 +61,14 @@ def test_function_attributes(K, qualname):
     assert tuple(signature.parameters) == parameters
     assert all(p.default is p.empty and p.kind is p.POSITIONAL_OR_KEYWORD for p in signature.parameters.values())
 
+    def python_function():
+        pass
+
+    # Whatever this interpreter's functions have (__type_params__, __annotate__...), these have.
+    assert set(dir(python_function)) <= set(dir(function))
+    for attribute in ("__type_params__", "__annotate__"):
+        assert getattr(function, attribute, "absent") == getattr(python_function, attribute, "absent")
+
 
 def test_methods_bind_like_functions(K):
     button = K.tombol()
@@ -146,6 +154,9 @@ def test_inner_handler(K, stub_wx):
     assert handler.__qualname__ == "FormFolderCSV.__init__.<locals>.filedialog"
     assert handler.__code__.co_firstlineno == 132 and handler.__code__.co_freevars == ("FileDialogStatus", "self")
     assert "filedialog" not in vars(K)
+    # What introspection shows agrees with what a call accepts, on every interpreter.
+    (parameter,) = inspect.signature(handler).parameters.values()
+    assert (parameter.name, parameter.kind, parameter.default) == ("event", parameter.POSITIONAL_ONLY, parameter.empty)
     for args, kwargs, message in [((), {}, "filedialog() takes exactly one argument (0 given)"),
                                   ((1, 2), {}, "filedialog() takes exactly one argument (2 given)"),
                                   ((1,), {"event": 1}, "filedialog() takes no keyword arguments")]:
@@ -166,18 +177,29 @@ def test_inner_handler(K, stub_wx):
         assert str(caught.value) == str(expected.value).replace(local.__qualname__, handler.__qualname__)
 
 
+class NotADict:
+    pass
+
+
 @pytest.mark.parametrize("attribute, value", [
     ("__name__", "renamed"), ("__name__", None), ("__qualname__", "Other.renamed"), ("__qualname__", 1),
     ("__doc__", "Text."), ("__module__", "elsewhere"), ("__annotations__", {"event": int}),
-    ("__annotations__", 1), ("__annotations__", None)])
+    ("__annotations__", 1), ("__annotations__", None), ("__type_params__", (int,)), ("__type_params__", [int]),
+    ("__annotate__", None), ("__annotate__", lambda format: {"event": format}), ("__annotate__", lambda format: NotADict()),
+    ("__annotate__", 1)])
 def test_attributes_assign_as_those_of_python_functions(K, stub_wx, attribute, value):
     def outcome(function):
-        """Assigning, reading back (twice), deleting and reading back."""
+        """Assigning, reading back (twice), deleting and reading back, and the annotations after each."""
         results = []
         for change in (lambda: setattr(function, attribute, value), lambda: delattr(function, attribute)):
             try:
                 change()
                 results.append((getattr(function, attribute), getattr(function, attribute) is getattr(function, attribute)))
+            except (TypeError, AttributeError) as error:  # (the type names differ in an AttributeError)
+                results.append(str(error) if isinstance(error, TypeError) else "AttributeError")
+                continue
+            try:
+                results.append(function.__annotations__)
             except TypeError as error:
                 results.append(str(error))
         return results

@@ -18,13 +18,17 @@ ITERATIONS = 2000
 
 
 def debug_python():
-    """The system's debug build of this interpreter, if it has one."""
-    python = "/usr/bin/python3-dbg"
-    if sys.base_prefix != "/usr" or not os.path.exists(python):
+    """The system's debug build of this interpreter, if it has one (python3.X-dbg, or
+    python3-dbg of this version)."""
+    if sys.base_prefix != "/usr":
         return None
-    version = subprocess.run([python, "-c", "import sys; print(sys.version_info[:2])"], capture_output=True,
-                             text=True).stdout.strip()
-    return python if version == str(sys.version_info[:2]) else None
+    for python in ("/usr/bin/python%d.%d-dbg" % sys.version_info[:2], "/usr/bin/python3-dbg"):
+        if os.path.exists(python):
+            version = subprocess.run([python, "-c", "import sys; print(sys.version_info[:2])"],
+                                     capture_output=True, text=True).stdout.strip()
+            if version == str(sys.version_info[:2]):
+                return python
+    return None
 
 
 @pytest.fixture(scope="module")

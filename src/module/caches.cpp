@@ -511,7 +511,8 @@ PyObject* dict_item_slow(PyObject* dict, const Name& name)
 {
     const bool cache = PyDict_CheckExact(dict) && PyUnicode_CheckExact(name.get()) && watch(dict);
     PyObject* value = PyDict_GetItemWithError(dict, name);
-    if (value != nullptr && cache) {
+    // A lazy import is never replayed: the lookup that meets it resolves it.
+    if (value != nullptr && cache && !compat::maybe_lazy_import(value)) {
         remember_item(name, dict, watched_version, value);
     }
     return value;

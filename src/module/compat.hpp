@@ -1,10 +1,12 @@
-// What differs between the interpreters the module builds for (CPython 3.7 to 3.13), named
+// What differs between the interpreters the module builds for (CPython 3.7 to 3.15), named
 // once: a feature macro per difference, and the few functions that newer interpreters
 // provide and older ones lack, under the newer names. No other file tests a version.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
+#include <cstring>
 
 // ---------------------------------------------------------------------------------------
 // Feature tests
@@ -15,9 +17,11 @@
 #define KESTROVA_HAS_VECTORCALL 1
 #endif
 
-// code.replace(), and code objects that know positional-only parameters (3.8).
+// code.replace(), and code objects that know positional-only parameters (3.8); before,
+// introspection learns of them only from a function's __signature__.
 #if PY_VERSION_HEX >= 0x03080000
 #define KESTROVA_HAS_CODE_REPLACE 1
+#define KESTROVA_HAS_POSITIONAL_ONLY_CODE 1
 #endif
 
 // PyType_FromSpec reads __dictoffset__, __weaklistoffset__ and __vectorcalloffset__ from
@@ -46,6 +50,21 @@
 // Code objects carry a qualified name (3.11).
 #if PY_VERSION_HEX >= 0x030B0000
 #define KESTROVA_HAS_CODE_QUALNAME 1
+#endif
+
+// Functions carry __type_params__ (3.12) and __annotate__ (3.14), which also decides what
+// __annotations__ gives.
+#if PY_VERSION_HEX >= 0x030C0000
+#define KESTROVA_HAS_TYPE_PARAMS 1
+#endif
+#if PY_VERSION_HEX >= 0x030E0000
+#define KESTROVA_HAS_ANNOTATE 1
+#endif
+
+// Explicit lazy imports (3.15): a module namespace, and so the globals and the builtins,
+// may hold a placeholder that the interpreter's own lookups resolve when they meet it.
+#if PY_VERSION_HEX >= 0x030F0000
+#define KESTROVA_HAS_LAZY_IMPORTS 1
 #endif
 
 // The 3.11 object layout that the inline caches read (dictionary keys, instance values,
@@ -125,6 +144,19 @@ static inline int PyObject_GetOptionalAttr(PyObject* object, PyObject* name, PyO
 #endif
 
 namespace kestrova::compat {
+
+// Whether `value` may be a lazy-import placeholder: an instance of the interpreter's own
+// (static) type of that name. Runs no code; never true where there are no lazy imports.
+inline bool maybe_lazy_import(PyObject* value)
+{
+#ifdef KESTROVA_HAS_LAZY_IMPORTS
+    const PyTypeObject* type = Py_TYPE(value);
+    return !(type->tp_flags & Py_TPFLAGS_HEAPTYPE) && std::strcmp(type->tp_name, "lazy_import") == 0;
+#else
+    (void)value;
+    return false;
+#endif
+}
 
 // Type flags that older interpreters do not have, as 0 there.
 constexpr unsigned long method_descriptor_flag =
@@ -249,5 +281,19 @@ inline PyObject* call_method(PyObject* name, PyObject* const* arguments, size_t 
     }
 #endif
 }
+
+#ifdef KESTROVA_HAS_ANNOTATE
+// The error of a function's __annotate__ that gave `result`, which is not a dictionary
+// (worded anew in 3.15).
+inline void annotate_gave_no_dict(PyObject* result)
+{
+#if PY_VERSION_HEX >= 0x030F0000
+    PyErr_Format(PyExc_TypeError, "__annotate__() must return a dict, not %T", result);
+#else
+    PyErr_Format(PyExc_TypeError, "__annotate__ returned non-dict of type '%.100s'",
+                 Py_TYPE(result)->tp_name);
+#endif
+}
+#endif
 
 } // namespace kestrova::compat

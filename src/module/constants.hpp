@@ -26,7 +26,9 @@ namespace kestrova {
     /* this module's own names */                                                        \
     X(btn) X(tombol) X(btnconfig)                                                        \
     /* the load */                                                                       \
-    X(os) X(locale) X(pandas) X(print)
+    X(os) X(locale) X(pandas) X(print)                                                   \
+    /* lazy imports */                                                                   \
+    X(resolve)
 
 // Other texts: member name, then the text.
 #define KESTROVA_TEXTS(X)                                                                \

@@ -298,7 +298,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept
     }
     for (PyObject* o : {f->code, f->qualname, f->parameter_names, f->globals, f->builtins,
                         f->inner, f->closure, f->assigned_name, f->assigned_qualname, f->module,
-                        f->doc, f->annotations, f->dict}) {
+                        f->doc, f->annotations, f->annotate, f->type_params, f->dict}) {
         Py_VISIT(o);
     }
     return 0;
@@ -310,7 +310,8 @@ int function_clear(PyObject* self) noexcept
 {
     Function* f = as_function(self);
     for (PyObject** o : {&f->globals, &f->builtins, &f->inner, &f->closure, &f->assigned_name,
-                         &f->assigned_qualname, &f->module, &f->doc, &f->annotations, &f->dict}) {
+                         &f->assigned_qualname, &f->module, &f->doc, &f->annotations, &f->annotate,
+                         &f->type_params, &f->dict}) {
         Py_CLEAR(*o);
     }
     return 0;
@@ -394,12 +395,33 @@ int set_doc(PyObject* self, PyObject* value, void*) noexcept
     return 0;
 }
 
-// Made empty at the first read, and kept; assigning None or deleting starts over.
+// Made at the first read, and kept; assigning None or deleting starts over. Where
+// functions have __annotate__, a callable one makes them: annotate(1), which must give a
+// dictionary.
 PyObject* get_annotations(PyObject* self, void*) noexcept
 {
     Function* f = as_function(self);
-    if (f->annotations == nullptr && (f->annotations = PyDict_New()) == nullptr) {
-        return nullptr;
+    if (f->annotations == nullptr) {
+        PyObject* made;
+#ifdef KESTROVA_HAS_ANNOTATE
+        if (f->annotate != nullptr && PyCallable_Check(f->annotate)) {
+            Ref annotate = Ref::share(f->annotate); // the call may replace it
+            Ref format = Ref::steal(PyLong_FromLong(1));
+            made = format ? PyObject_CallOneArg(annotate, format) : nullptr;
+            if (made != nullptr && !PyDict_Check(made)) {
+                compat::annotate_gave_no_dict(made);
+                Py_CLEAR(made);
+            }
+        } else
+#endif
+        {
+            made = PyDict_New();
+        }
+        if (made == nullptr) {
+            return nullptr;
+        }
+        replace(f->annotations, made); // (the annotate call may have set some)
+        Py_DECREF(made);
     }
     return new_ref_or(f->annotations, nullptr);
 }
@@ -414,8 +436,78 @@ int set_annotations(PyObject* self, PyObject* value, void*) noexcept
         return -1;
     }
     replace(as_function(self)->annotations, value);
+    replace(as_function(self)->annotate, nullptr);
     return 0;
 }
+
+#ifdef KESTROVA_HAS_ANNOTATE
+PyObject* get_annotate(PyObject* self, void*) noexcept
+{
+    return new_ref_or(as_function(self)->annotate, Py_None);
+}
+
+// A callable replaces the annotations made so far; None keeps them.
+int set_annotate(PyObject* self, PyObject* value, void*) noexcept
+{
+    if (value == nullptr) {
+        PyErr_SetString(PyExc_TypeError, "__annotate__ cannot be deleted");
+        return -1;
+    }
+    if (value != Py_None && !PyCallable_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "__annotate__ must be callable or None");
+        return -1;
+    }
+    Function* f = as_function(self);
+    replace(f->annotate, value == Py_None ? nullptr : value);
+    if (value != Py_None) {
+        replace(f->annotations, nullptr);
+    }
+    return 0;
+}
+#endif
+
+#ifdef KESTROVA_HAS_TYPE_PARAMS
+PyObject* get_type_params(PyObject* self, void*) noexcept
+{
+    return new_ref_or(as_function(self)->type_params, constants().empty_tuple);
+}
+
+int set_type_params(PyObject* self, PyObject* value, void*) noexcept
+{
+    if (value == nullptr || !PyTuple_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "__type_params__ must be set to a tuple");
+        return -1;
+    }
+    replace(as_function(self)->type_params, value);
+    return 0;
+}
+#endif
+
+#ifndef KESTROVA_HAS_POSITIONAL_ONLY_CODE
+// Code objects that cannot say that a parameter is positional-only: introspection reads it
+// from __signature__, which only a function of that form has.
+PyObject* get_signature(PyObject* self, void*) noexcept
+{
+    Function* f = as_function(self);
+    if (f->definition->signature->form != CallForm::one_argument) {
+        PyErr_Format(PyExc_AttributeError, "'%.50s' object has no attribute '__signature__'",
+                     Py_TYPE(self)->tp_name);
+        return nullptr;
+    }
+    PyObject* result = nullptr;
+    guarded([&] {
+        Ref inspect = checked(PyImport_ImportModule("inspect"));
+        Ref parameter_type = checked(PyObject_GetAttrString(inspect, "Parameter"));
+        Ref kind = checked(PyObject_GetAttrString(parameter_type, "POSITIONAL_ONLY"));
+        Ref parameter = checked(PyObject_CallFunctionObjArgs(
+            parameter_type, PyTuple_GET_ITEM(f->definition->parameter_names, 0), kind.get(), nullptr));
+        Ref parameters = checked(PyTuple_Pack(1, parameter.get()));
+        Ref signature_type = checked(PyObject_GetAttrString(inspect, "Signature"));
+        result = checked(PyObject_CallFunctionObjArgs(signature_type, parameters.get(), nullptr)).release();
+    });
+    return result;
+}
+#endif
 
 // __code__, __globals__, __builtins__: a field of the definition, named by its offset.
 PyObject* get_defined(PyObject* self, void* offset) noexcept
@@ -446,6 +538,15 @@ PyGetSetDef function_getset[] = {
     {"__defaults__", get_none, nullptr, nullptr, nullptr},
     {"__kwdefaults__", get_none, nullptr, nullptr, nullptr},
     {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
+#ifdef KESTROVA_HAS_ANNOTATE
+    {"__annotate__", get_annotate, set_annotate, nullptr, nullptr},
+#endif
+#ifdef KESTROVA_HAS_TYPE_PARAMS
+    {"__type_params__", get_type_params, set_type_params, nullptr, nullptr},
+#endif
+#ifndef KESTROVA_HAS_POSITIONAL_ONLY_CODE
+    {"__signature__", get_signature, nullptr, nullptr, nullptr},
+#endif
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -556,7 +657,8 @@ Ref new_function_object()
     f->row = nullptr;
     for (PyObject** o : {&f->code, &f->qualname, &f->parameter_names, &f->globals, &f->builtins,
                          &f->inner, &f->closure, &f->assigned_name, &f->assigned_qualname,
-                         &f->module, &f->doc, &f->annotations, &f->dict, &f->weakrefs}) {
+                         &f->module, &f->doc, &f->annotations, &f->annotate, &f->type_params,
+                         &f->dict, &f->weakrefs}) {
         *o = nullptr;
     }
     return Ref::steal(reinterpret_cast<PyObject*>(f));
@@ -695,20 +797,19 @@ Ref Call::global_generic(const Name& name) const
     if (definition_->globals == nullptr) {
         called_after_clear();
     }
-    PyObject* value = caches::dict_item(definition_->globals, name);
-    if (value == nullptr) {
-        if (PyErr_Occurred()) {
-            throw PythonError{};
-        }
-        value = caches::dict_item(definition_->builtins, name);
-        if (value == nullptr) {
-            if (!PyErr_Occurred()) {
-                PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
-            }
-            throw PythonError{};
-        }
+    if (PyObject* value = caches::dict_item(definition_->globals, name)) {
+        return global_value(definition_->globals, name, value);
     }
-    return Ref::share(value);
+    if (PyErr_Occurred()) {
+        throw PythonError{};
+    }
+    if (PyObject* value = caches::dict_item(definition_->builtins, name)) {
+        return global_value(definition_->builtins, name, value);
+    }
+    if (!PyErr_Occurred()) {
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
+    }
+    throw PythonError{};
 }
 
 Ref Call::global_attr(const Name& global, const Name& name) const

@@ -70,6 +70,8 @@ struct Function {
     PyObject* module;      // null: "KestrovaGUI"
     PyObject* doc;         // null: None
     PyObject* annotations; // made at the first read
+    PyObject* annotate;    // null: None
+    PyObject* type_params; // null: ()
     PyObject* dict;
     PyObject* weakrefs;
 };

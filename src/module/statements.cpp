@@ -44,8 +44,12 @@ struct ArgumentStack {
 
 } // namespace
 
-Ref module_attr_missing(PyObject* module, const Name& name)
+Ref module_attr_slow(PyObject* module, const Name& name)
 {
+    PyObject* value = caches::dict_item_slow(caches::module_namespace(module), name);
+    if (value != nullptr && !compat::maybe_lazy_import(value)) {
+        return Ref::share(value);
+    }
     if (PyErr_Occurred()) {
         throw PythonError{};
     }
@@ -77,7 +81,8 @@ void set_attr_generic(PyObject* object, const Name& name, PyObject* value)
 Ref optional_attr(PyObject* object, const Name& name)
 {
     if (Py_IS_TYPE(object, &PyModule_Type)) {
-        if (PyObject* value = caches::dict_item(caches::module_namespace(object), name)) {
+        PyObject* value = caches::dict_item(caches::module_namespace(object), name);
+        if (value != nullptr && !compat::maybe_lazy_import(value)) {
             return Ref::share(value);
         }
         if (PyErr_Occurred()) {
@@ -231,6 +236,46 @@ void set_error_from_exception() noexcept
         }
     }
 }
+
+#ifdef KESTROVA_HAS_LAZY_IMPORTS
+
+namespace {
+
+// Whether `value`, which the caller holds, is a lazy-import placeholder. The type is the
+// interpreter's own, fetched at the first need and kept for the process.
+bool is_lazy_import(PyObject* value)
+{
+    static PyObject* lazy_import_type = nullptr;
+    if (lazy_import_type == nullptr) {
+        Ref types = checked(PyImport_ImportModule("types"));
+        lazy_import_type = checked(PyObject_GetAttrString(types, "LazyImportType")).release();
+    }
+    return reinterpret_cast<PyObject*>(Py_TYPE(value)) == lazy_import_type;
+}
+
+} // namespace
+
+Ref resolve_lazy_global(PyObject* namespace_, const Name& name, PyObject* value)
+{
+    Ref placeholder = Ref::share(value); // resolving runs code that may rebind the name
+    if (!is_lazy_import(placeholder)) {
+        return placeholder;
+    }
+    Ref resolved = checked(PyObject_CallMethodNoArgs(placeholder, constants().resolve));
+    PyObject* current = nullptr;
+    const int found = checked_status(PyDict_GetItemRef(namespace_, name, &current));
+    const Ref held = Ref::steal(current);
+    if (found != 0 && current == placeholder.get()) {
+        checked_status(PyDict_SetItem(namespace_, name, resolved));
+    }
+    return resolved;
+}
+
+#else
+
+Ref resolve_lazy_global(PyObject*, const Name&, PyObject* value) { return Ref::share(value); }
+
+#endif
 
 void print(PyObject* text)
 {

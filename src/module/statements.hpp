@@ -65,18 +65,19 @@ private:
 
 // `object.name`. On an exact module object the name is read from the module's namespace
 // directly, which gives the generic lookup's result for every name this module reads
-// (none of them is an attribute of the module type itself); a missing name falls back to
-// the generic lookup, which also runs a module-level __getattr__.
+// (none of them is an attribute of the module type itself); a missing name, and a lazy
+// import not resolved yet, take the generic lookup, which runs a module-level __getattr__
+// and resolves the import as the interpreter's own attribute lookup does.
 Ref attr_generic(PyObject* object, const Name& name, caches::Known known);
-Ref module_attr_missing(PyObject* module, const Name& name);
+Ref module_attr_slow(PyObject* module, const Name& name);
 
 inline Ref attr(PyObject* object, const Name& name)
 {
     if (Py_IS_TYPE(object, &PyModule_Type)) {
-        if (PyObject* value = caches::dict_item(caches::module_namespace(object), name)) {
+        if (PyObject* value = caches::cached_item(caches::module_namespace(object), name)) {
             return Ref::share(value);
         }
-        return module_attr_missing(object, name);
+        return module_attr_slow(object, name);
     }
     caches::Known known;
     if (PyObject* value = caches::cached_instance_attribute(object, name, known)) {
@@ -97,6 +98,20 @@ inline void set_attr(PyObject* object, const Name& name, PyObject* value)
 
 // `object.name`, or an empty Ref where the object has no such attribute.
 Ref optional_attr(PyObject* object, const Name& name);
+
+// What the interpreter's lookup of a global gives where it finds `value` under `name` in
+// `namespace_` (the globals or the builtins): the value itself, or, for a lazy import, the
+// object it resolves to, which then replaces the placeholder in the namespace if the
+// namespace still holds it there. `value` is borrowed from the namespace.
+Ref resolve_lazy_global(PyObject* namespace_, const Name& name, PyObject* value);
+
+inline Ref global_value(PyObject* namespace_, const Name& name, PyObject* value)
+{
+    if (compat::maybe_lazy_import(value)) {
+        return resolve_lazy_global(namespace_, name, value);
+    }
+    return Ref::share(value);
+}
 
 // `callable(*arguments)`, or with keywords: the last len(keyword_names) arguments are
 // passed by the names in `keyword_names` (a tuple).
