@@ -42,10 +42,16 @@ report(sorted(c.__qualname__ for c in set(object.__subclasses__()) - before - pu
     assert lines == ["[]"]
 
 
-@pytest.mark.parametrize("stubs", [True, False], ids=["stub toolkit", "real toolkit"])
-def test_loads_once_with_one_empty_line(stubs):
+@pytest.mark.parametrize("stubs, imports", [(True, "eager"), (False, "eager"), (True, "lazy_imports=all")],
+                         ids=["stub toolkit", "real toolkit", "all imports lazy"])
+def test_loads_once_with_one_empty_line(stubs, imports):
     if not stubs:
         need_real_toolkit()
+    if imports != "eager" and sys.version_info < (3, 15):
+        pytest.skip("explicit lazy imports are new in Python 3.15")
+    # The load's own imports are made as it runs, even where the interpreter makes a module's
+    # import statements lazy.
+    options = [] if imports == "eager" else ["-X", imports]
     lines = check(run_python(REPORT + """
 import builtins, importlib
 import KestrovaGUI as K
@@ -57,11 +63,12 @@ assert again is K and again.FormA is first and again.added_by_application == 1
 assert importlib.reload(K) is K and K.FormA is first and K.added_by_application == 1
 assert K.__doc__ is None and K.__test__ == {} and not hasattr(K, "__all__")
 assert K.__builtins__ is builtins and K.wx is sys.modules["wx"] and K.os is sys.modules["os"]
+assert K.GenButton is sys.modules["wx.lib.buttons"].__dict__["GenButton"] and K.pandas is sys.modules["pandas"]
 star = {}
 exec("from KestrovaGUI import *", star)
 assert {"wx", "os", "GenButton", "locale", "pandas", "garis"} <= set(star) and "__test__" not in star
 report(",".join(name for name in vars(K) if name != "added_by_application"))
-""", stubs=stubs, args=["-W", "error::RuntimeWarning"]))
+""", stubs=stubs, args=["-W", "error::RuntimeWarning", *options]))
     assert lines[-1].split(",") == ORDER
 
 
