@@ -405,17 +405,17 @@ needs_lazy_imports = pytest.mark.skipif(sys.version_info < (3, 15),
 LAZY_NAMES = "from kestrova_lazy_wx import _TextCtrl as TextCtrl, _GenButton as GenButton\n"
 
 
-def lazy(namespace, name, statement, monkeypatch):
-    """Binds `name` in `namespace` to the unresolved placeholder of a lazy import."""
+def lazy(module, name, statement, monkeypatch):
+    """Binds `name` in the namespace of `module` to the unresolved placeholder of a lazy import."""
     scratch = {}
     exec("lazy " + statement, scratch)
     assert type(scratch[name]).__name__ == "lazy_import"
-    monkeypatch.setitem(namespace, name, scratch[name])
+    monkeypatch.setattr(module, name, scratch[name], raising=False)
 
 
 # Where the placeholder goes, what it stands for, and the entry point whose lookup meets it.
-GLOBALS, BUILTINS, TOOLKIT = (lambda impl, toolkit: vars(impl), lambda impl, toolkit: vars(builtins),
-                              lambda impl, toolkit: vars(toolkit))
+GLOBALS, BUILTINS, TOOLKIT = (lambda impl, toolkit: impl, lambda impl, toolkit: builtins,
+                              lambda impl, toolkit: toolkit)
 LAZY_CASES = {
     "wx in the globals": (GLOBALS, "wx", "import kestrova_lazy_wx as wx", "FormB"),
     "wx in the builtins": (BUILTINS, "wx", "import kestrova_lazy_wx as wx", "FormB"),
@@ -446,10 +446,10 @@ def lazy_outcome(impl, case, monkeypatch, tmp_path):
 
     for _ in range(WARM):
         call()
-    namespace = where(impl, toolkit)
-    if namespace is vars(builtins):
+    module = where(impl, toolkit)
+    if module is builtins:
         monkeypatch.delattr(impl, "wx")
-    lazy(namespace, name, statement, monkeypatch)
+    lazy(module, name, statement, monkeypatch)
     toolkit.reset()
     outcome = []
     for _ in range(2):
@@ -460,7 +460,7 @@ def lazy_outcome(impl, case, monkeypatch, tmp_path):
             entries = module_entries(error.__traceback__)
             outcome.append((type(error), str(error), type(error.__cause__), str(error.__cause__),
                             getattr(error, "__notes__", None), entries))
-        bound = namespace[name]
+        bound = vars(module)[name]
         outcome.append("resolved and rebound" if bound is RESOLVED[name](toolkit) else type(bound).__name__)
     sys.modules.pop("kestrova_lazy_names", None)
     return outcome
