@@ -205,28 +205,34 @@ def test_windows_wheel(target):
             assert (digest, size) == ("sha256=" + expected.decode("ascii"), str(len(contents[entry])))
 
 
-def test_windows_wheel_pip(target, tmp_path):
+@pytest.fixture(scope="module")
+def pip():
+    done = subprocess.run([PIP_PYTHON, "-m", "pip", "install", "--help"], capture_output=True, text=True)
+    if "--dry-run" not in done.stdout:
+        pytest.skip("needs Debian's pip with --dry-run (python3-pip from Debian 12 on) for %s" % PIP_PYTHON)
+    return [PIP_PYTHON, "-m", "pip"]
+
+
+def test_windows_wheel_pip(target, pip, tmp_path):
     """pip (Debian's, asked as for a Windows interpreter) would install the wheel for its own
     platform and version, and refuses it for the other platform or the previous version."""
     (_, wheel_tag, _, _, _, platform, version, _), _ = target
-    if subprocess.run([PIP_PYTHON, "-m", "pip", "install", "--help"], capture_output=True,
-                      text=True).stdout.find("--dry-run") < 0:
-        pytest.skip("needs Debian's pip with --dry-run (python3-pip from Debian 12 on) for %s" % PIP_PYTHON)
-    path = OUT / ("KestrovaGUI-%s-%s.whl" % (project()["version"], wheel_tag))
+    name = "KestrovaGUI-%s" % project()["version"]
     env = {key: value for key, value in os.environ.items() if not key.startswith("PIP_")}
     env.update(PIP_CONFIG_FILE=os.devnull, PIP_DISABLE_PIP_VERSION_CHECK="1", PIP_NO_INPUT="1")
     other_platform = "win32" if platform == "win_amd64" else "win_amd64"
     previous = "3.%d" % (int(version.split(".")[1]) - 1)
-    runs = [(platform, version, 0), (other_platform, version, 1), (platform, previous, 1)]
-    started = [subprocess.Popen([PIP_PYTHON, "-m", "pip", "install", "--dry-run", "--no-deps", "--no-index",
-                                 "--target", str(tmp_path / "target"), "--platform", run_platform,
-                                 "--python-version", run_version, "--only-binary", ":all:", str(path)],
+    runs = [(platform, version, "Would install " + name),
+            (other_platform, version, "is not a supported wheel on this platform"),
+            (platform, previous, "is not a supported wheel on this platform")]
+    wheel = str(OUT / ("%s-%s.whl" % (name, wheel_tag)))
+    started = [subprocess.Popen(pip + ["install", "--dry-run", "--no-deps", "--no-index", "--target",
+                                       str(tmp_path / "target"), "--platform", run_platform, "--python-version",
+                                       run_version, "--only-binary", ":all:", wheel],
                                 env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
                for run_platform, run_version, _ in runs]
-    for (run_platform, run_version, refused), process in zip(runs, started):
+    for index, ((run_platform, run_version, expected), process) in enumerate(zip(runs, started)):
         output = process.communicate()[0]
-        expected = "is not a supported wheel on this platform" if refused else \
-            "Would install KestrovaGUI-%s" % project()["version"]
-        assert (process.returncode != 0, expected in output) == (bool(refused), True), \
+        assert ((process.returncode == 0) == (index == 0)) and expected in output, \
             "--platform %s --python-version %s:\n%s" % (run_platform, run_version, output)
     assert not (tmp_path / "target").exists()
