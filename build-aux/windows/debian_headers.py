@@ -248,7 +248,7 @@ def main():
         try:
             deb = apt.download(package)
             full_version, count = unpack_headers(deb, version, include)
-        except Unavailable as error:
+        except (Unavailable, OSError, tarfile.TarError) as error:
             skipped.write_text("CPython %s headers not fetched: %s\n" % (version, error))
             print(skipped.read_text().strip())
             continue
