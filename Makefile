@@ -90,8 +90,10 @@ clean:
 	rm -rf build build-py build-variants build-bench .mesonpy-native-file.ini
 
 # The Windows build, cross-compiled with MinGW-w64 (build-aux/windows/windows.mk): the
-# module for CPython 3.7 on 32-bit x86 and for CPython 3.13 on x86-64, in build-windows/.
-# The win32 thread model needs no threads library at run time (the module starts none).
+# module for CPython 3.7 on 32-bit x86 and for CPython 3.13, 3.14 and 3.15 on x86-64, and a
+# wheel of each, in build-windows/ (3.14 and 3.15 from Debian 14's headers, which it
+# fetches there). The win32 thread model needs no threads library at run time (the module
+# starts none).
 WINDOWS_PACKAGES := g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 \
                     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 WINDOWS_BUILD    := build-windows

@@ -1,44 +1,80 @@
 """The Windows build (make windows): each .pyd, read with nothing but its PE headers, is a
 DLL for its machine that exports only the init function and needs nothing at run time but
 its interpreter's DLL and Windows' own DLLs, and every C API name it imports from the
-interpreter is one that the interpreter's headers declare.
+interpreter is one that the interpreter's headers declare. Each wheel, read back, holds
+that .pyd and the type stubs with the metadata of pyproject.toml and a RECORD that
+matches, and pip takes it for its interpreter and platform only.
 
 With the MinGW-w64 compilers installed, the files are built first (make windows); without
-them, files built earlier are checked, and with neither (or without the interpreters'
-headers, from pyenv) the checks are skipped."""
+them, files built earlier are checked, and with neither the checks are skipped. A target
+whose headers make windows could not have (no pyenv install of 3.7 or 3.13; Debian 14's
+3.14 and 3.15 headers not fetched) is skipped with the reason make windows gives."""
 
+import base64
+import csv
+import email.parser
+import hashlib
+import io
 import os
 import pathlib
 import re
 import shutil
 import struct
 import subprocess
+import sys
+import zipfile
 
 import pytest
 from conftest import ROOT
 
+sys.path.insert(0, str(ROOT / "build-aux" / "windows"))
+import wheel as wheel_packer  # noqa: E402
+
 OUT = ROOT / "build-windows"
 COMPILERS = ["i686-w64-mingw32-g++-win32", "x86_64-w64-mingw32-g++-win32"]
 PYENV = pathlib.Path(os.environ.get("PYENV_ROOT") or pathlib.Path.home() / ".pyenv")
-# file, COFF machine, PE optional header magic, interpreter DLL, its headers
+# Debian's own interpreter runs pip for the wheel checks, whichever interpreter runs the tests.
+PIP_PYTHON = "/usr/bin/python3"
+# target, wheel tag, COFF machine, PE optional header magic, interpreter DLL, pip's platform
+# and version, the pyenv headers the build takes (None: Debian 14's, which it fetches)
 TARGETS = [
-    ("KestrovaGUI.cp37-win32.pyd", 0x014C, 0x10B, "python37.dll", "3.7.*/include/python3.7m"),
-    ("KestrovaGUI.cp313-win_amd64.pyd", 0x8664, 0x20B, "python313.dll", "3.13.*/include/python3.13"),
+    ("cp37-win32", "cp37-cp37m-win32", 0x014C, 0x10B, "python37.dll", "win32", "3.7",
+     "3.7.*/include/python3.7m"),
+    ("cp313-win_amd64", "cp313-cp313-win_amd64", 0x8664, 0x20B, "python313.dll", "win_amd64", "3.13",
+     "3.13.*/include/python3.13"),
+    ("cp314-win_amd64", "cp314-cp314-win_amd64", 0x8664, 0x20B, "python314.dll", "win_amd64", "3.14", None),
+    ("cp315-win_amd64", "cp315-cp315-win_amd64", 0x8664, 0x20B, "python315.dll", "win_amd64", "3.15", None),
 ]
+IDS = [target[0] for target in TARGETS]
 
 
 @pytest.fixture(scope="module")
 def built():
-    """The build folder and each target's header folder."""
-    headers = {dll: sorted((PYENV / "versions").glob(pattern)) for _, _, _, dll, pattern in TARGETS}
-    if not all(headers.values()):
-        pytest.skip("Windows build not checked: no CPython 3.7 and 3.13 headers under %s" % PYENV)
+    """{target: ("built", its headers) or ("skipped", why)}, as make windows lists them."""
     if all(shutil.which(compiler) for compiler in COMPILERS):
         done = subprocess.run(["make", "-C", str(ROOT), "windows"], capture_output=True, text=True)
         assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
-    elif not list(OUT.glob("*.pyd")):
+    elif not (OUT / "targets").exists():
         pytest.skip("Windows build not checked: no MinGW-w64 cross compilers (make windows installs them)")
-    return OUT, {dll: found[0] for dll, found in headers.items()}
+    listed = {}
+    for line in (OUT / "targets").read_text().splitlines():
+        tag, state, detail = line.split("\t", 2)
+        listed[tag] = (state, detail)
+    assert sorted(listed) == sorted(IDS)
+    return listed
+
+
+@pytest.fixture(params=TARGETS, ids=IDS)
+def target(request, built):
+    """One target's fields and headers; skipped with make windows' reason where it was."""
+    tag, pyenv = request.param[0], request.param[7]
+    state, detail = built[tag]
+    if state == "skipped":
+        # The build skips a pyenv target only when the headers are missing, and says why.
+        assert not (pyenv and list((PYENV / "versions").glob(pyenv))), detail
+        pytest.skip("Windows target %s not built: %s" % (tag, detail))
+    assert state == "built"
+    return request.param, pathlib.Path(detail)
 
 
 def read_pe(path):
@@ -99,11 +135,10 @@ def declared(headers):
     return names
 
 
-@pytest.mark.parametrize("name, machine, magic, dll", [t[:4] for t in TARGETS], ids=[t[0] for t in TARGETS])
-def test_windows_module(built, name, machine, magic, dll):
-    out, headers = built
-    path = out / name
-    assert path.exists(), "make windows made no %s" % name
+def test_windows_module(target):
+    (tag, _, machine, magic, dll, _, _, _), headers = target
+    path = OUT / ("KestrovaGUI.%s.pyd" % tag)
+    assert path.exists(), "make windows made no %s" % path.name
     found_machine, found_magic, is_dll, exports, imports = read_pe(path)
     assert (found_machine, found_magic, is_dll) == (machine, magic, True)
     assert exports == ["PyInit_KestrovaGUI"]
@@ -112,4 +147,92 @@ def test_windows_module(built, name, machine, magic, dll):
     others = [other for other in imports if other.lower() not in (dll, "kernel32.dll")
               and not re.fullmatch(r"api-ms-win-crt-[a-z]+-l1-1-0\.dll", other.lower())]
     assert others == [] and dll in imports
-    assert sorted(set(imports[dll]) - declared(headers[dll])) == []
+    assert sorted(set(imports[dll]) - declared(headers)) == []
+
+
+def project():
+    """pyproject.toml's [project] table, by tomllib where the interpreter has it."""
+    try:
+        import tomllib
+    except ImportError:
+        return wheel_packer.parse_toml((ROOT / "pyproject.toml").read_text(encoding="utf-8"))["project"]
+    with open(str(ROOT / "pyproject.toml"), "rb") as handle:
+        return tomllib.load(handle)["project"]
+
+
+def test_pyproject_reader():
+    """The packer's own reader, used before 3.11, reads pyproject.toml as tomllib does."""
+    tomllib = pytest.importorskip("tomllib", reason="tomllib is new in 3.11: nothing to compare with")
+    text = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
+    assert wheel_packer.parse_toml(text) == tomllib.loads(text)
+
+
+def test_windows_wheel(target):
+    (tag, wheel_tag, _, _, _, _, version, _), _ = target
+    fields = project()
+    name = "KestrovaGUI-%s" % fields["version"]
+    path = OUT / ("%s-%s.whl" % (name, wheel_tag))
+    module, stub = "KestrovaGUI.%s.pyd" % tag, (ROOT / "src" / "KestrovaGUI.pyi").read_bytes()
+    info = name + ".dist-info/"
+    with zipfile.ZipFile(str(path)) as archive:
+        contents = {entry: archive.read(entry) for entry in archive.namelist()}
+    assert sorted(contents) == sorted([module, "KestrovaGUI.pyi", "KestrovaGUI-stubs/__init__.pyi",
+                                       info + "METADATA", info + "WHEEL", info + "RECORD"])
+    assert contents[module] == (OUT / module).read_bytes()
+    assert contents["KestrovaGUI.pyi"] == contents["KestrovaGUI-stubs/__init__.pyi"] == stub
+
+    wheel = email.parser.Parser().parsestr(contents[info + "WHEEL"].decode("utf-8"))
+    assert (wheel["Wheel-Version"], wheel["Root-Is-Purelib"], wheel.get_all("Tag")) == ("1.0", "false", [wheel_tag])
+    metadata = email.parser.Parser().parsestr(contents[info + "METADATA"].decode("utf-8"))
+    assert [metadata[key] for key in ("Metadata-Version", "Name", "Version", "Summary", "License",
+                                      "Requires-Python")] == \
+        ["2.1", fields["name"], fields["version"], fields["description"], fields["license"]["text"],
+         fields["requires-python"]]
+    assert metadata.get_all("Requires-Dist") == fields["dependencies"] == ["wxPython", "pandas"]
+    assert metadata.get_all("Classifier") == fields["classifiers"]
+    assert metadata.get_payload() == (ROOT / fields["readme"]).read_text(encoding="utf-8")
+    # pip on Windows refuses a wheel whose Requires-Python excludes its interpreter.
+    from packaging.specifiers import SpecifierSet
+    assert version + ".0" in SpecifierSet(fields["requires-python"])
+
+    rows = list(csv.reader(io.StringIO(contents[info + "RECORD"].decode("utf-8"))))
+    assert sorted(row[0] for row in rows) == sorted(contents)
+    for entry, digest, size in rows:
+        if entry == info + "RECORD":
+            assert (digest, size) == ("", "")
+        else:
+            expected = base64.urlsafe_b64encode(hashlib.sha256(contents[entry]).digest()).rstrip(b"=")
+            assert (digest, size) == ("sha256=" + expected.decode("ascii"), str(len(contents[entry])))
+
+
+@pytest.fixture(scope="module")
+def pip():
+    done = subprocess.run([PIP_PYTHON, "-m", "pip", "install", "--help"], capture_output=True, text=True)
+    if "--dry-run" not in done.stdout:
+        pytest.skip("needs Debian's pip with --dry-run (python3-pip from Debian 12 on) for %s" % PIP_PYTHON)
+    return [PIP_PYTHON, "-m", "pip"]
+
+
+def test_windows_wheel_pip(target, pip, tmp_path):
+    """pip (Debian's, asked as for a Windows interpreter) would install the wheel for its own
+    platform and version, and refuses it for the other platform or the previous version."""
+    (_, wheel_tag, _, _, _, platform, version, _), _ = target
+    name = "KestrovaGUI-%s" % project()["version"]
+    env = {key: value for key, value in os.environ.items() if not key.startswith("PIP_")}
+    env.update(PIP_CONFIG_FILE=os.devnull, PIP_DISABLE_PIP_VERSION_CHECK="1", PIP_NO_INPUT="1")
+    other_platform = "win32" if platform == "win_amd64" else "win_amd64"
+    previous = "3.%d" % (int(version.split(".")[1]) - 1)
+    runs = [(platform, version, "Would install " + name),
+            (other_platform, version, "is not a supported wheel on this platform"),
+            (platform, previous, "is not a supported wheel on this platform")]
+    wheel = str(OUT / ("%s-%s.whl" % (name, wheel_tag)))
+    started = [subprocess.Popen(pip + ["install", "--dry-run", "--no-deps", "--no-index", "--target",
+                                       str(tmp_path / "target"), "--platform", run_platform, "--python-version",
+                                       run_version, "--only-binary", ":all:", wheel],
+                                env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+               for run_platform, run_version, _ in runs]
+    for index, ((run_platform, run_version, expected), process) in enumerate(zip(runs, started)):
+        output = process.communicate()[0]
+        assert ((process.returncode == 0) == (index == 0)) and expected in output, \
+            "--platform %s --python-version %s:\n%s" % (run_platform, run_version, output)
+    assert not (tmp_path / "target").exists()

@@ -21,6 +21,9 @@
 /* With the global interpreter lock: no Py_GIL_DISABLED, as in python313.dll (not the
  * free-threaded python313t.dll). */
 
+/* The Windows build carries mimalloc beside pymalloc (PYTHONMALLOC=mimalloc). */
+#define WITH_MIMALLOC 1
+
 /* LLP64: long stays 32 bits, pointers and sizes are 64. */
 #define SIZEOF_VOID_P 8
 #define SIZEOF_SIZE_T 8
