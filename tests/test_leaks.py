@@ -2,7 +2,8 @@
 injected toolkit fault thousands of times against the stub toolkit, measuring the allocated
 memory blocks around them, and under the debug interpreter also the total reference count.
 The module is built a second time for the debug interpreter of this version where the system
-has one (python3-dbg), and for this interpreter itself otherwise."""
+has one (python3-dbg, or python3.N-dbg beside another Debian interpreter), and for this
+interpreter itself otherwise."""
 
 import json
 import os
@@ -18,8 +19,8 @@ ITERATIONS = 2000
 
 
 def debug_python():
-    """The system's debug build of this interpreter, if it has one."""
-    python = "/usr/bin/python3-dbg"
+    """The system's debug build of this interpreter, if it has one (Debian's python3.N-dbg)."""
+    python = "/usr/bin/python%d.%d-dbg" % sys.version_info[:2]
     if sys.base_prefix != "/usr" or not os.path.exists(python):
         return None
     version = subprocess.run([python, "-c", "import sys; print(sys.version_info[:2])"], capture_output=True,
