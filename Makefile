@@ -17,8 +17,9 @@ WHEELS  := $(BUILD)/wheels
 VENV    := $(BUILD)/venv
 PIP_ENV := PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
-# Tests never open windows on the user's display; the demo does when there is one.
-XVFB    := xvfb-run -a -s "-screen 0 1280x800x24"
+# Tests never open windows on the user's display; the demo does when there is one. The server
+# is not reset when its last client leaves: a client arriving during the reset is refused.
+XVFB    := xvfb-run -a -s "-screen 0 1280x800x24 -noreset"
 GUI_ENV := GSETTINGS_BACKEND=memory
 
 # The Debian release: VERSION_ID of /etc/os-release, or the release that VERSION_CODENAME

@@ -45,7 +45,8 @@ DEBIAN_PACKAGES = "/usr/lib/python3/dist-packages"
 # those its pytest and Hypothesis need).
 TEST_TOOLS = ["pytest", "_pytest", "py.py", "pluggy", "iniconfig", "packaging", "attr", "attrs",
               "exceptiongroup", "tomli", "importlib_metadata", "zipp.py", "typing_extensions.py",
-              "more_itertools", "hypothesis", "sortedcontainers", "pygments"]
+              "more_itertools", "hypothesis", "_hypothesis_globals.py", "_hypothesis_ftz_detector.py",
+              "sortedcontainers", "pygments"]
 OLDEST = (3, 7)
 STUBS = os.path.join(ROOT, "tests", "stubs")
 PANDAS_STAND_IN = os.path.join(ROOT, "tests", "stubs-pandas")
@@ -198,9 +199,11 @@ def stand_ins(python, env):
     except (IndexError, ValueError):
         toolkit = pandas = "the import check failed: %s" % (done.stderr.strip().splitlines() or ["?"])[-1]
     if toolkit:
-        return [STUBS], ["the stub toolkit and pandas stand-in (tests/stubs): %s" % toolkit]
+        return [STUBS], ["toolkit and pandas: the stand-ins in tests/stubs (the toolkit does not import "
+                         "here: %s)" % toolkit]
     if pandas:
-        return [PANDAS_STAND_IN], ["the real toolkit, and the pandas stand-in (tests/stubs-pandas): %s" % pandas]
+        return [PANDAS_STAND_IN], ["pandas: the stand-in in tests/stubs-pandas, beside the real toolkit (pandas "
+                                   "does not import here: %s)" % pandas]
     return [], []
 
 
@@ -294,7 +297,7 @@ def test(arguments):
     for title, _, _, _, module, notes in planned:
         print("  %s: %s" % (title, module))
         for note in notes:
-            print("      with %s" % note)
+            print("      " + note)
     for line in not_tested + failures:
         print("  " + line)
     if not others:
