@@ -37,9 +37,10 @@ PACKAGES += python3-setuptools python3-exceptiongroup python3-tomli python3-impo
             python3-zipp python3-more-itertools
 else
 # Debian 14 and later: 3.15 beside 3.14, whose wxPython is built for both (pandas is built for
-# 3.14 only), with its headers and its debug build for the leak check. Their Meson needs no
-# distutils, and their pytest runs on 3.10 and later only.
-PACKAGES += python3.15 python3.15-dev python3.15-dbg
+# 3.14 only), with its headers and its debug build for the leak check; and 3.13, for which
+# neither is built, against the stub toolkit. Their Meson needs no distutils, and their pytest
+# runs on 3.10 and later only.
+PACKAGES += python3.15 python3.15-dev python3.15-dbg python3.13 python3.13-dev
 endif
 
 .PHONY: all deps build wheel venv test bench demo clean
