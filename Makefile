@@ -1,5 +1,5 @@
-# Build, test and demo KestrovaGUI on Debian 12 and 13. Each target first installs the
-# Debian packages it needs that are missing (as root, or through sudo).
+# Build, test and demo KestrovaGUI on Debian 12, 13 and 14. Each target first installs the
+# Debian packages it needs that are missing (as root, or through sudo), as that release names them.
 #
 # PYTHON is the interpreter to build for: Debian's own by default (the one with the toolkit),
 # or any CPython from 3.7 on (`make build PYTHON=~/.pyenv/versions/3.12.1/bin/python3`, which
@@ -17,17 +17,31 @@ WHEELS  := $(BUILD)/wheels
 VENV    := $(BUILD)/venv
 PIP_ENV := PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
-# Tests never open windows on the user's display; the demo does when there is one.
-XVFB    := xvfb-run -a -s "-screen 0 1280x800x24"
+# Tests never open windows on the user's display; the demo does when there is one. The server
+# is not reset when its last client leaves: a client arriving during the reset is refused.
+XVFB    := xvfb-run -a -s "-screen 0 1280x800x24 -noreset"
 GUI_ENV := GSETTINGS_BACKEND=memory
+
+# The Debian release: VERSION_ID of /etc/os-release, or the release that VERSION_CODENAME
+# names where there is none (testing has none). A release not known here gets the newest lists.
+DEBIAN := $(shell . /etc/os-release 2>/dev/null; case "$${VERSION_ID:-$$VERSION_CODENAME}" in \
+              (bookworm) echo 12;; (trixie) echo 13;; (forky) echo 14;; (*) echo "$${VERSION_ID%%.*}";; esac)
 
 PACKAGES := python3-dev python3-venv python3-pip python3-wxgtk4.0 python3-pandas python3-pytest \
             python3-hypothesis python3-dbg mypy meson python3-mesonpy ninja-build g++ \
             xvfb xauth
+ifneq ($(filter 12 13,$(DEBIAN)),)
 # For builds and test runs on the machine's other interpreters: setuptools' distutils for
 # Meson's inspection of 3.12 and later, and what Debian's pytest needs below 3.11.
 PACKAGES += python3-setuptools python3-exceptiongroup python3-tomli python3-importlib-metadata \
             python3-zipp python3-more-itertools
+else
+# Debian 14 and later: 3.15 beside 3.14, whose wxPython is built for both (pandas is built for
+# 3.14 only), with its headers and its debug build for the leak check; and 3.13, for which
+# neither is built, against the stub toolkit. Their Meson needs no distutils, and their pytest
+# runs on 3.10 and later only.
+PACKAGES += python3.15 python3.15-dev python3.15-dbg python3.13 python3.13-dev
+endif
 
 .PHONY: all deps build wheel venv test bench demo clean
 

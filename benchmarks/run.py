@@ -39,6 +39,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 STUBS = os.path.join(ROOT, "tests", "stubs")  # pure-Python wx and pandas for the loads
+PANDAS_STAND_IN = os.path.join(ROOT, "tests", "stubs-pandas")  # pandas alone, beside the real toolkit
 EXAMPLES = os.path.join(ROOT, "examples")
 
 
@@ -61,14 +62,27 @@ def build_stub_toolkit(directory=None):
     return directory
 
 
-def toolkit_missing():
-    """Why this interpreter has no real toolkit, or None."""
+def import_failure(statement):
+    """Why `statement` fails on this interpreter, or None."""
     # As the workers import it: without the caller's path, which may hold the stand-ins.
     env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
-    done = subprocess.run([sys.executable, "-c", "import wx, wx.lib.buttons, pandas"], capture_output=True,
-                          text=True, env=env)
-    return None if done.returncode == 0 else "no real toolkit for this interpreter (%s)" % (
-        done.stderr.strip().splitlines() or ["?"])[-1]
+    done = subprocess.run([sys.executable, "-c", statement], capture_output=True, text=True, env=env)
+    return None if done.returncode == 0 else (done.stderr.strip().splitlines() or ["?"])[-1]
+
+
+def toolkit_missing():
+    """Why this interpreter has no real toolkit, or None."""
+    failure = import_failure("import wx, wx.lib.buttons")
+    return failure and "no real toolkit for this interpreter (%s)" % failure
+
+
+def stand_ins():
+    """What the loads of the module need first on their path here: the stand-ins for the
+    toolkit and pandas without the real toolkit, the one for pandas alone where only pandas
+    cannot be imported (Debian 14 builds it for 3.14 only)."""
+    if toolkit_missing():
+        return [STUBS]
+    return [PANDAS_STAND_IN] if import_failure("import pandas") else []
 
 
 def real_toolkit_missing():
@@ -456,8 +470,8 @@ def import_self_times(build, quick):
 
     # The environment may forbid writing bytecode caches; the peer is meant to load from one.
     py_compile.compile(os.path.join(HERE, "plain.py"), doraise=True)
-    # Without the real toolkit, the pure-Python stand-ins for the toolkit and pandas.
-    fallback = [STUBS] if toolkit_missing() else []
+    # Without the real toolkit (or pandas), the pure-Python stand-ins.
+    fallback = stand_ins()
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(entry for entry in [build, HERE] + fallback if entry))
     runs = 1 if quick else 15
     result = {"runs": runs}
@@ -644,8 +658,9 @@ def run_worker(kind, options, stub_dir, toolkit="stub", cwd=None, impl=None):
     with tempfile.TemporaryDirectory() as scratch:
         output = os.path.join(scratch, "result.json")
         # Against the stub toolkit, the module loads with the pure-Python stand-ins for
-        # the toolkit and pandas; the runs then bind stubwx as its `wx`.
-        path = ([STUBS] if toolkit == "stub" else []) + [options.build, stub_dir, HERE]
+        # the toolkit and pandas; the runs then bind stubwx as its `wx`. Against the real
+        # one, with the pandas stand-in where pandas cannot be imported.
+        path = ([STUBS] if toolkit == "stub" else stand_ins()) + [options.build, stub_dir, HERE]
         path = [entry for entry in path if entry]
         env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), GSETTINGS_BACKEND="memory")
         command = [sys.executable, os.path.abspath(__file__), "--worker", kind, "--output", output,

@@ -14,11 +14,20 @@ Where an interpreter lacks the real toolkit, the debug interpreter or a test too
 that need it are skipped with their reason. Other interpreters get pytest, Hypothesis and their
 dependencies from Debian's pure-Python packages, copied into build-py/site/.
 
-The run starts with a header naming every interpreter and the module file it tests, and ends
-with a pass count per interpreter. KESTROVA_PYTHONS, if set, names the other interpreters to
+Each interpreter is first asked to import the toolkit and pandas, as the module does at load.
+Where one of them cannot be imported (missing, or, in Debian's shared dist-packages, built for
+other versions only), the project's stand-in goes first on that interpreter's PYTHONPATH, which
+the fresh interpreters of the suite inherit: tests/stubs (the stub toolkit and pandas) where
+the toolkit fails, tests/stubs-pandas (pandas alone, beside the real toolkit) where only pandas
+does. An interpreter that Debian's pytest does not support, or that has no headers to build
+for, is not tested, with its reason.
+
+The run starts with a header naming every interpreter, the module file it tests and the
+stand-ins it uses, and ends with a pass count per interpreter. KESTROVA_PYTHONS, if set, names the other interpreters to
 use instead of those found ("none": only the main one).
 """
 
+import json
 import os
 import re
 import shutil
@@ -32,11 +41,26 @@ ROOT = os.path.dirname(HERE)
 BUILDS = os.path.join(ROOT, "build-py")
 SITE = os.path.join(BUILDS, "site")
 DEBIAN_PACKAGES = "/usr/lib/python3/dist-packages"
-# Pure-Python test tools and what they import, as Debian installs them.
+# Pure-Python test tools and what they import, as Debian installs them (each release has
+# those its pytest and Hypothesis need).
 TEST_TOOLS = ["pytest", "_pytest", "py.py", "pluggy", "iniconfig", "packaging", "attr", "attrs",
               "exceptiongroup", "tomli", "importlib_metadata", "zipp.py", "typing_extensions.py",
-              "more_itertools", "hypothesis", "sortedcontainers"]
+              "more_itertools", "hypothesis", "_hypothesis_globals.py", "_hypothesis_ftz_detector.py",
+              "sortedcontainers", "pygments"]
 OLDEST = (3, 7)
+STUBS = os.path.join(ROOT, "tests", "stubs")
+PANDAS_STAND_IN = os.path.join(ROOT, "tests", "stubs-pandas")
+# What the module imports at load and a stand-in replaces; the reason each one fails, or "".
+PROBE = """if True:
+    import json
+    def failure(statement):
+        try:
+            exec(statement, {})
+        except Exception as error:
+            return ("%s: %s" % (type(error).__name__, error)).splitlines()[0]
+        return ""
+    print(json.dumps([failure("import wx; from wx.lib.buttons import GenButton"), failure("import pandas")]))
+"""
 
 sys.path.insert(0, HERE)
 import meson_setup  # noqa: E402
@@ -112,20 +136,80 @@ def other_interpreters(main):
 
 def copy_test_tools():
     """Debian's pure-Python pytest and Hypothesis, copied for interpreters of other versions
-    (the copy, unlike Debian's directory, holds nothing compiled for one version only)."""
+    (the copy, unlike Debian's directory, holds nothing compiled for one version only). What
+    this release does not have is left out; an interpreter that needs it fails the check of
+    `untestable` below."""
     os.makedirs(SITE, exist_ok=True)
-    missing = []
     for name in TEST_TOOLS:
         source, target = os.path.join(DEBIAN_PACKAGES, name), os.path.join(SITE, name)
-        if os.path.exists(target):
+        if os.path.exists(target) or not os.path.exists(source):
             continue
-        if not os.path.exists(source):
-            missing.append(name)
-        elif os.path.isdir(source):
+        if os.path.isdir(source):
             shutil.copytree(source, target, ignore=shutil.ignore_patterns("__pycache__"))
         else:
             shutil.copy2(source, target)
-    return missing
+
+
+def required_python(distribution):
+    """(version text, Requires-Python) of a Debian package's distribution, or None."""
+    import glob
+
+    for metadata in (glob.glob(os.path.join(DEBIAN_PACKAGES, distribution + "-[0-9]*.dist-info", "METADATA")) +
+                     glob.glob(os.path.join(DEBIAN_PACKAGES, distribution + "-[0-9]*.egg-info", "PKG-INFO"))):
+        fields = {}
+        with open(metadata, encoding="utf-8") as handle:
+            for line in handle:
+                if not line.strip():
+                    break
+                key, _, value = line.partition(":")
+                fields.setdefault(key, value.strip())
+        return fields.get("Version"), fields.get("Requires-Python")
+    return None
+
+
+def untestable(python, version_text, env):
+    """Why the suite cannot run on another interpreter, or None: a test tool that does not
+    support it or does not import there, or no headers to build the module with."""
+    try:
+        from packaging.specifiers import SpecifierSet
+    except ImportError:
+        SpecifierSet = None
+    for distribution in ("pytest", "hypothesis"):
+        found = required_python(distribution)
+        if SpecifierSet and found and found[1] and version_text not in SpecifierSet(found[1]):
+            return "Debian's %s %s needs Python %s" % (distribution, found[0], found[1])
+    done = subprocess.run([python, "-c", "import pytest, hypothesis"], capture_output=True, text=True, env=env)
+    if done.returncode != 0:
+        return "Debian's pytest or Hypothesis does not import there (%s)" % (
+            done.stderr.strip().splitlines() or ["?"])[-1]
+    done = subprocess.run([python, "-c", "import os, sysconfig; print(os.path.exists(os.path.join("
+                           "sysconfig.get_paths()['include'], 'Python.h')))"], capture_output=True, text=True)
+    if done.stdout.strip() != "True":
+        return "no headers to build the module with (Debian: python%s-dev)" % ".".join(version_text.split(".")[:2])
+    return None
+
+
+def stand_ins(python, env):
+    """The stand-ins that `python` needs first on its path, and what the header says of
+    them: the toolkit and pandas as the module imports them at load, the stand-in of each one
+    that fails."""
+    done = subprocess.run([python, "-c", PROBE], capture_output=True, text=True, env=env)
+    try:
+        toolkit, pandas = json.loads(done.stdout.strip().splitlines()[-1])
+    except (IndexError, ValueError):
+        toolkit = pandas = "the import check failed: %s" % (done.stderr.strip().splitlines() or ["?"])[-1]
+    if toolkit:
+        return [STUBS], ["toolkit and pandas: the stand-ins in tests/stubs (the toolkit does not import "
+                         "here: %s)" % toolkit]
+    if pandas:
+        return [PANDAS_STAND_IN], ["pandas: the stand-in in tests/stubs-pandas, beside the real toolkit (pandas "
+                                   "does not import here: %s)" % pandas]
+    return [], []
+
+
+def first_on_path(entries, env):
+    """`env` with `entries` first on its PYTHONPATH."""
+    return dict(env, PYTHONPATH=os.pathsep.join(entries + [part for part in [env.get("PYTHONPATH")] if part]))
 
 
 def build(python, version_text):
@@ -180,46 +264,57 @@ def run_suite(python, env, junit, arguments):
 def test(arguments):
     main, label, pytest_arguments = arguments.main, arguments.main_label, arguments.pytest
     others = other_interpreters(main)
-    missing = copy_test_tools() if others else []
-    if missing:
-        print("Test tools missing for the other interpreters (Debian packages): %s" % " ".join(missing))
+    if others:
+        copy_test_tools()
 
-    planned = []  # (title, python, env, junit)
+    planned = []  # (title, python, env, junit, module, notes)
     main_info = describe(main)
     main_env = dict(os.environ, KESTROVA_INSTALLED="1")
-    planned.append(("CPython %s, %s" % (main_info[1], label), main, main_env,
-                    os.path.join(BUILDS, "main-junit.xml"), installed_module(main)))
-    failures = []
+    entries, notes = stand_ins(main, main_env)
+    planned.append(("CPython %s, %s" % (main_info[1], label), main, first_on_path(entries, main_env),
+                    os.path.join(BUILDS, "main-junit.xml"), installed_module(main), notes))
+    failures, not_tested = [], []
     for python, _, version_text in others:
+        title = "CPython %s, %s" % (version_text, python)
+        env = {key: value for key, value in os.environ.items() if key not in ("KESTROVA_INSTALLED", "PYTHONPATH")}
+        env.update(PYTHONPATH=SITE)
+        reason = untestable(python, version_text, env)
+        if reason:
+            not_tested.append("%s: not tested: %s" % (title, reason))
+            continue
         try:
             directory, module = build(python, version_text)
         except RuntimeError as error:
             print(error)
-            failures.append("CPython %s (%s): build failed" % (version_text, python))
+            failures.append("%s: build failed" % title)
             continue
-        env = {key: value for key, value in os.environ.items() if key not in ("KESTROVA_INSTALLED", "PYTHONPATH")}
-        env.update(KESTROVA_BUILD=directory, PYTHONPATH=SITE)
-        planned.append(("CPython %s, %s" % (version_text, python), python, env,
-                        os.path.join(directory, "junit.xml"), module))
+        env.update(KESTROVA_BUILD=directory)
+        entries, notes = stand_ins(python, env)
+        planned.append((title, python, first_on_path(entries, env), os.path.join(directory, "junit.xml"), module,
+                        notes))
 
     print("Interpreters tested, and the module file each one tests:")
-    for title, _, _, _, module in planned:
+    for title, _, _, _, module, notes in planned:
         print("  %s: %s" % (title, module))
+        for note in notes:
+            print("      " + note)
+    for line in not_tested + failures:
+        print("  " + line)
     if not others:
         print("  (no other interpreter on this machine: pyenv's or /usr/bin/python3.N; the suite runs on "
               "the main one only)")
     sys.stdout.flush()
 
     results = []
-    for title, python, env, junit, _ in planned:
+    for title, python, env, junit, _, _ in planned:
         print("\n=== %s" % title, flush=True)
         status, result, seconds = run_suite(python, env, junit, pytest_arguments)
         results.append((title, status, result, seconds))
     print("\nPass counts per interpreter:")
     for title, status, result, seconds in results:
         print("  %s: %s in %.0f s%s" % (title, summary(result), seconds, "" if status == 0 else " (FAILED)"))
-    for failure in failures:
-        print("  " + failure)
+    for line in not_tested + failures:
+        print("  " + line)
     return 0 if not failures and all(status == 0 for _, status, _, _ in results) else 1
 
 

@@ -58,7 +58,10 @@ def pytest_configure(config):
 
 
 def pytest_report_header(config):
-    return "KestrovaGUI: %s, on %s" % (module_origin(), INTERPRETER)
+    found = {name: importlib.util.find_spec(name) for name in ("wx", "pandas")}
+    return ["KestrovaGUI: %s, on %s" % (module_origin(), INTERPRETER),
+            "toolkit and pandas: " + ", ".join("%s from %s" % (name, spec.origin if spec else "nowhere")
+                                               for name, spec in found.items())]
 
 
 def missing_real_toolkit():
@@ -74,7 +77,8 @@ def missing_real_toolkit():
 
 
 # Where the real toolkit (or pandas) is missing, the module under test loads in this process
-# with the stub toolkit.
+# with the stub toolkit (or the pandas stand-in). Where one is installed but cannot be imported
+# by this interpreter, build-aux/interpreters.py has put its stand-in first on PYTHONPATH.
 NO_REAL_TOOLKIT = missing_real_toolkit()
 sys.path.append(str(STUBS))
 

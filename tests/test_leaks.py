@@ -2,7 +2,8 @@
 injected toolkit fault thousands of times against the stub toolkit, measuring the allocated
 memory blocks around them, and under the debug interpreter also the total reference count.
 The module is built a second time for the debug interpreter of this version where the system
-has one (python3-dbg), and for this interpreter itself otherwise."""
+has one (python3-dbg, or python3.N-dbg beside another Debian interpreter), and for this
+interpreter itself otherwise."""
 
 import json
 import os
