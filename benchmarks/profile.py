@@ -34,7 +34,7 @@ def inner(options):
     impls = run.load_implementations()
     import ctypes  # noqa: F401
 
-    toolkit = run.RealToolkit() if options.toolkit == "real" else run.StubToolkit()
+    toolkit = run.RealToolkit() if options.toolkit == "real" else run.StubToolkit(options.stub_shape)
     run.bind_toolkit(toolkit, *impls.values())
     selected = [row for row in rows.ROWS
                 if not options.rows or any(p in row.name for p in options.rows)]
@@ -70,6 +70,8 @@ def main():
                         help="count one build of a 100-row panel instead (real toolkit)")
     parser.add_argument("--toolkit", choices=["stub", "real"], default="stub",
                         help="the real toolkit needs a display (run under xvfb-run)")
+    parser.add_argument("--stub-shape", choices=sorted(run.STUB_SHAPES), default="real",
+                        help="the stub toolkit's shape (benchmarks/run.py --help)")
     parser.add_argument("--valgrind", action="append", default=[],
                         help="extra valgrind option, such as --branch-sim=yes (repeatable)")
     parser.add_argument("--inner", action="store_true", help=argparse.SUPPRESS)
@@ -93,7 +95,8 @@ def main():
     command = ["valgrind", "--tool=callgrind", "--collect-atstart=no"] + options.valgrind + [
                "--callgrind-out-file=" + os.path.join(directory, "callgrind.out"),
                sys.executable, os.path.abspath(__file__), "--inner", "--index", index,
-               "--calls", str(options.calls), "--toolkit", options.toolkit] + options.rows
+               "--calls", str(options.calls), "--toolkit", options.toolkit,
+               "--stub-shape", options.stub_shape] + options.rows
     if options.panel:
         command.append("--panel")
     subprocess.run(command, env=env, check=True, stderr=subprocess.DEVNULL,

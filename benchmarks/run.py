@@ -94,12 +94,19 @@ def real_toolkit_missing():
 
 # --- toolkits ---------------------------------------------------------------------------------
 
+# The stub toolkit's two shapes (benchmarks/stubwx): the real toolkit's (widgets that can
+# carry an attribute dictionary, GenButton a class over a native base), and a flat one of
+# dictionary-less native types.
+STUB_SHAPES = {"real": "stubwx", "flat": "stubwx_flat"}
+
+
 class StubToolkit:
     name = "stub"
 
-    def __init__(self):
-        import stubwx
+    def __init__(self, shape="real"):
+        import importlib
 
+        stubwx = importlib.import_module(STUB_SHAPES[shape])
         self.wx = stubwx
         self.GenButton = stubwx.GenButton
         self.windll = stubwx.windll
@@ -336,7 +343,7 @@ def worker_table(options):
     impls = load_implementations()
     import ctypes  # noqa: F401  (imported by icon at each call; loaded once beforehand)
 
-    toolkit = RealToolkit() if options.toolkit == "real" else StubToolkit()
+    toolkit = RealToolkit() if options.toolkit == "real" else StubToolkit(options.stub_shape)
     bind_toolkit(toolkit, *impls.values())
     if FLOOR is not None and toolkit.name == "stub":
         FLOOR.use(toolkit.wx, toolkit.GenButton)
@@ -664,7 +671,7 @@ def run_worker(kind, options, stub_dir, toolkit="stub", cwd=None, impl=None):
         path = [entry for entry in path if entry]
         env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), GSETTINGS_BACKEND="memory")
         command = [sys.executable, os.path.abspath(__file__), "--worker", kind, "--output", output,
-                   "--build", options.build, "--rows", options.rows,
+                   "--build", options.build, "--rows", options.rows, "--stub-shape", options.stub_shape,
                    "--repetitions", str(options.repetitions)]
         if options.quick:
             command.append("--quick")
@@ -685,6 +692,9 @@ def main():
                         help="directory holding the built module; empty: the module that the "
                              "interpreter imports by itself (an installed copy)")
     parser.add_argument("--stub-build", default=stub_toolkit_directory())
+    parser.add_argument("--stub-shape", choices=sorted(STUB_SHAPES), default="real",
+                        help="the stub toolkit's shape: the real toolkit's (default), or flat "
+                             "dictionary-less native types")
     parser.add_argument("--sections", default=",".join(SECTIONS),
                         help="comma-separated subset of: %s" % ", ".join(SECTIONS))
     parser.add_argument("--rows", default="",

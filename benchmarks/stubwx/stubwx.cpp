@@ -6,6 +6,13 @@
 // METH_FASTCALL) and classes are called through vectorcall, so both the interpreter's
 // specialised calls and a native caller reach them as directly as they can.
 //
+// Built in two shapes. `stubwx` has the real toolkit's shapes where they decide how an
+// attribute or a method is found: its widgets are native wrappers whose instances can carry
+// an attribute dictionary (made at the first assignment), and GenButton is a class defined
+// the way a Python class statement defines it, over such a native base (Control). The
+// second, `stubwx_flat` (built with STUBWX_FLAT), has plain dictionary-less native types
+// only, GenButton among them.
+//
 // Besides the toolkit's names the module offers a few controls for the benchmarks:
 //   set_modal_result(value)  what FileDialog.ShowModal() answers (default ID_OK)
 //   pressed_handler()        the handler of the latest Bind(EVT_BUTTON, handler)
@@ -20,6 +27,14 @@
 #include "../../src/module/compat.hpp" // the module's own names for what differs between versions
 
 #include <string_view>
+
+#ifdef STUBWX_FLAT
+#define STUBWX_NAME "stubwx_flat"
+#define STUBWX_INIT PyInit_stubwx_flat
+#else
+#define STUBWX_NAME "stubwx"
+#define STUBWX_INIT PyInit_stubwx
+#endif
 
 #if defined(__has_include)
 #if __has_include(<valgrind/callgrind.h>)
@@ -44,16 +59,28 @@ PyTypeObject* bitmap_type = nullptr; // made by Image.ConvertToBitmap()
 
 struct Thing {
     PyObject_HEAD
+#ifndef STUBWX_FLAT
+    PyObject* dict; // the instance's attributes, made at the first assignment
+#endif
 };
 
 PyObject* make(PyTypeObject* type)
 {
     ++calls;
-    auto* thing = reinterpret_cast<PyObject*>(PyObject_New(Thing, type));
-    if (thing != nullptr) {
-        kestrova::compat::hold_type(thing);
+#ifdef STUBWX_FLAT
+    auto* thing = PyObject_New(Thing, type);
+#else
+    auto* thing = PyObject_GC_New(Thing, type);
+#endif
+    if (thing == nullptr) {
+        return nullptr;
     }
-    return thing;
+    kestrova::compat::hold_type(reinterpret_cast<PyObject*>(thing));
+#ifndef STUBWX_FLAT
+    thing->dict = nullptr;
+    PyObject_GC_Track(thing);
+#endif
+    return reinterpret_cast<PyObject*>(thing);
 }
 
 #ifdef KESTROVA_HAS_TYPE_VECTORCALL
@@ -70,12 +97,52 @@ PyObject* construct_new(PyTypeObject* type, PyObject*, PyObject*)
     return type->tp_alloc(type, 0);
 }
 
+// Releases the instance's reference to its type. Before 3.8 the deallocator of a class
+// derived in Python releases it itself after this one has run.
+void release_type(PyTypeObject* type, destructor own)
+{
+#if PY_VERSION_HEX < 0x03080000
+    if (type->tp_dealloc != own) {
+        return;
+    }
+#else
+    (void)own;
+#endif
+    Py_DECREF(type);
+}
+
+#ifdef STUBWX_FLAT
 void thing_dealloc(PyObject* self)
 {
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
-    Py_DECREF(type);
+    release_type(type, thing_dealloc);
 }
+#else
+int thing_traverse(PyObject* self, visitproc visit, void* arg)
+{
+    Py_VISIT(reinterpret_cast<Thing*>(self)->dict);
+#if PY_VERSION_HEX >= 0x03090000
+    Py_VISIT(Py_TYPE(self));
+#endif
+    return 0;
+}
+
+int thing_clear(PyObject* self)
+{
+    Py_CLEAR(reinterpret_cast<Thing*>(self)->dict);
+    return 0;
+}
+
+void thing_dealloc(PyObject* self)
+{
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    thing_clear(self);
+    type->tp_free(self);
+    release_type(type, thing_dealloc);
+}
+#endif
 
 // --- methods -----------------------------------------------------------------------
 
@@ -180,14 +247,34 @@ struct ClassRow {
     PyMethodDef* methods;
 };
 
+#ifdef STUBWX_FLAT
+#define STUBWX_BUTTON_BASE "GenButton" // the native button itself
+#else
+#define STUBWX_BUTTON_BASE "Control" // GenButton's native base; GenButton is made over it
+#endif
+
 const ClassRow classes[] = {
-    {"stubwx.Panel", window_methods},      {"stubwx.Frame", window_methods},
-    {"stubwx.StaticText", window_methods}, {"stubwx.TextCtrl", window_methods},
-    {"stubwx.StaticBitmap", window_methods}, {"stubwx.GenButton", window_methods},
-    {"stubwx.Font", no_methods},           {"stubwx.Icon", no_methods},
-    {"stubwx.Image", image_methods},       {"stubwx.Bitmap", bitmap_methods},
-    {"stubwx.FileDialog", dialog_methods}, {"stubwx.Shell32", shell_methods},
+    {STUBWX_NAME ".Panel", window_methods},      {STUBWX_NAME ".Frame", window_methods},
+    {STUBWX_NAME ".StaticText", window_methods}, {STUBWX_NAME ".TextCtrl", window_methods},
+    {STUBWX_NAME ".StaticBitmap", window_methods}, {STUBWX_NAME "." STUBWX_BUTTON_BASE, window_methods},
+    {STUBWX_NAME ".Font", no_methods},           {STUBWX_NAME ".Icon", no_methods},
+    {STUBWX_NAME ".Image", image_methods},       {STUBWX_NAME ".Bitmap", bitmap_methods},
+    {STUBWX_NAME ".FileDialog", dialog_methods}, {STUBWX_NAME ".Shell32", shell_methods},
 };
+
+#ifndef STUBWX_FLAT
+PyMemberDef thing_members[] = {
+#ifdef KESTROVA_HAS_SPEC_OFFSETS
+    {"__dictoffset__", Py_T_PYSSIZET, offsetof(Thing, dict), Py_READONLY, nullptr},
+#endif
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef thing_getset[] = {
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+#endif
 
 PyTypeObject* make_class(const ClassRow& row)
 {
@@ -195,20 +282,46 @@ PyTypeObject* make_class(const ClassRow& row)
         {Py_tp_dealloc, reinterpret_cast<void*>(thing_dealloc)},
         {Py_tp_new, reinterpret_cast<void*>(construct_new)},
         {Py_tp_methods, row.methods},
+#ifndef STUBWX_FLAT
+        {Py_tp_traverse, reinterpret_cast<void*>(thing_traverse)},
+        {Py_tp_clear, reinterpret_cast<void*>(thing_clear)},
+        {Py_tp_members, thing_members},
+        {Py_tp_getset, thing_getset},
+#endif
         {0, nullptr},
     };
-    PyType_Spec spec = {row.name, sizeof(Thing), 0,
-                        static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | kestrova::compat::immutable_type_flag |
-                                                  Py_TPFLAGS_BASETYPE),
-                        slots};
+    unsigned long flags = Py_TPFLAGS_DEFAULT | kestrova::compat::immutable_type_flag | Py_TPFLAGS_BASETYPE;
+#ifndef STUBWX_FLAT
+    flags |= Py_TPFLAGS_HAVE_GC;
+#endif
+    PyType_Spec spec = {row.name, sizeof(Thing), 0, static_cast<unsigned int>(flags), slots};
     auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-#ifdef KESTROVA_HAS_TYPE_VECTORCALL
-    if (type != nullptr) {
-        type->tp_vectorcall = construct; // the class is called without an argument tuple
+    if (type == nullptr) {
+        return nullptr;
     }
+#ifndef STUBWX_FLAT
+    kestrova::compat::set_offsets(type, offsetof(Thing, dict), 0, -1);
+#endif
+#ifdef KESTROVA_HAS_TYPE_VECTORCALL
+    type->tp_vectorcall = construct; // the class is called without an argument tuple
 #endif
     return type;
 }
+
+#ifndef STUBWX_FLAT
+// class GenButton(Control): pass -- made as a class statement makes it, in this module.
+PyObject* make_python_class(const char* name, PyObject* base)
+{
+    PyObject* namespace_ = Py_BuildValue("{s:s,s:s}", "__module__", STUBWX_NAME, "__qualname__", name);
+    if (namespace_ == nullptr) {
+        return nullptr;
+    }
+    PyObject* made = PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s(O)O", name,
+                                           base, namespace_);
+    Py_DECREF(namespace_);
+    return made;
+}
+#endif
 
 // windll: `windll.shell32` is a Shell32 object.
 struct WinDll {
@@ -227,7 +340,7 @@ PyObject* make_windll(PyObject* shell32_type)
         {Py_tp_members, windll_members},
         {0, nullptr},
     };
-    PyType_Spec spec = {"stubwx.WinDLL", sizeof(WinDll), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec spec = {STUBWX_NAME ".WinDLL", sizeof(WinDll), 0, Py_TPFLAGS_DEFAULT, slots};
     PyObject* type = PyType_FromSpec(&spec);
     if (type == nullptr) {
         return nullptr;
@@ -297,7 +410,7 @@ PyMethodDef module_functions[] = {
 };
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "stubwx", "A near-zero-cost stand-in for the toolkit.", -1,
+    PyModuleDef_HEAD_INIT, STUBWX_NAME, "A near-zero-cost stand-in for the toolkit.", -1,
     module_functions, nullptr, nullptr, nullptr, nullptr,
 };
 
@@ -334,7 +447,7 @@ int add(PyObject* module, const char* name, PyObject* value)
 
 } // namespace
 
-PyMODINIT_FUNC PyInit_stubwx(void)
+PyMODINIT_FUNC STUBWX_INIT(void)
 {
     PyObject* module = PyModule_Create(&module_definition);
     if (module == nullptr) {
@@ -359,11 +472,11 @@ PyMODINIT_FUNC PyInit_stubwx(void)
         if (type == nullptr) {
             goto fail;
         }
-        if (std::string_view(row.name) == "stubwx.Bitmap") {
+        if (std::string_view(row.name) == STUBWX_NAME ".Bitmap") {
             Py_INCREF(type);
             bitmap_type = type;
         }
-        const char* short_name = row.name + sizeof "stubwx." - 1;
+        const char* short_name = row.name + sizeof STUBWX_NAME "." - 1;
         if (std::string_view(short_name) == "Shell32") {
             PyObject* windll = make_windll(reinterpret_cast<PyObject*>(type));
             Py_DECREF(type);
@@ -372,6 +485,13 @@ PyMODINIT_FUNC PyInit_stubwx(void)
             }
             continue;
         }
+#ifndef STUBWX_FLAT
+        if (std::string_view(short_name) == STUBWX_BUTTON_BASE &&
+            add(module, "GenButton", make_python_class("GenButton", reinterpret_cast<PyObject*>(type))) < 0) {
+            Py_DECREF(type);
+            goto fail;
+        }
+#endif
         if (add(module, short_name, reinterpret_cast<PyObject*>(type)) < 0) {
             goto fail;
         }

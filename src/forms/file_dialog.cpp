@@ -2,7 +2,7 @@
 // closes over the dialog mode and the form, and reads the form's entryOpenFile only when
 // it writes the path.
 
-#include "../module/statements.hpp"
+#include "../module/operations.hpp"
 #include "forms.hpp"
 
 namespace kestrova::forms {
@@ -24,7 +24,7 @@ void file_dialog(Call& call, PyObject* const*)
         Ref wx = call.global(k.wx);
         Ref file_dialog_type = attr(wx, k.FileDialog);
         Ref style = attr(wx, k.FD_OPEN);
-        dialog = invoke(file_dialog_type, {Py_None, k.text_choose_file, k.text_default_directory,
+        dialog = invoke(call, file_dialog_type, {Py_None, k.text_choose_file, k.text_default_directory,
                                            k.text_empty, form.wildcard, style});
     }
     // if FileDialogStatus == "SaveFile":
@@ -39,7 +39,7 @@ void file_dialog(Call& call, PyObject* const*)
         Ref save = attr(wx, k.FD_SAVE);
         Ref overwrite_prompt = attr(wx, k.FD_OVERWRITE_PROMPT);
         Ref style = bitwise_or(save, overwrite_prompt);
-        dialog = invoke(file_dialog_type, {Py_None, k.text_create_file, k.text_default_directory,
+        dialog = invoke(call, file_dialog_type, {Py_None, k.text_create_file, k.text_default_directory,
                                            k.text_empty, form.wildcard, style});
     }
 
@@ -50,25 +50,25 @@ void file_dialog(Call& call, PyObject* const*)
                      "dialog");
         throw PythonError{};
     }
-    Ref result = call_method(dialog, k.ShowModal);
+    Ref result = call_method(call, dialog, k.ShowModal);
     Ref id_ok = call.global_attr(k.wx, k.ID_OK);
     if (equals(result, id_ok)) {
         // self.entryOpenFile.SetValue(dialog.GetPath())
         call.at(line + 5);
         Ref self = call.free_variable(1);
         Ref entry = attr(self, form.entry);
-        Method set_value(entry, k.SetValue);
-        Ref path = call_method(dialog, k.GetPath);
+        Method set_value(call, entry, k.SetValue);
+        Ref path = call_method(call, dialog, k.GetPath);
         set_value({path});
         // dialog.Destroy()
         call.at(line + 6);
-        call_method(dialog, k.Destroy);
+        call_method(call, dialog, k.Destroy);
     } else {
         // else: dialog.Destroy()
         // A cancelled dialog is destroyed too, so that none is left among the top-level
         // windows (where it would also keep the application's main loop alive).
         call.at(line + 7);
-        call_method(dialog, k.Destroy);
+        call_method(call, dialog, k.Destroy);
     }
 }
 

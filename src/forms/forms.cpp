@@ -2,7 +2,7 @@
 // caption and the text control where the row places them, gives them the entry look, and
 // for a row with a wildcard adds the browse button.
 
-#include "../module/statements.hpp"
+#include "../module/operations.hpp"
 #include "forms.hpp"
 
 namespace kestrova::forms {
@@ -11,10 +11,10 @@ namespace {
 PyObject* x_of(const RowInteger& x, PyObject* left) { return x.value == pos_left ? left : x.object; }
 
 // `self.entryOpenFile.<method>(argument)`
-void call_on_entry(PyObject* self, const Form& form, const Name& method, PyObject* argument)
+void call_on_entry(Call& call, PyObject* self, const Form& form, const Name& method, PyObject* argument)
 {
     Ref entry = attr(self, form.entry);
-    call_method(entry, method, {argument});
+    call_method(call, entry, method, {argument});
 }
 
 void form_init(Call& call, PyObject* const* arguments)
@@ -45,7 +45,7 @@ void form_init(Call& call, PyObject* const* arguments)
     Ref static_text = call.global_attr(k.wx, k.StaticText);
     Ref caption_top = subtract(top, k.int_22);
     Ref caption_pos = pair(x_of(form.caption_x, left), caption_top);
-    Ref caption = invoke(static_text, {panel, k.int_minus_1, info, caption_pos}, k.keywords_pos);
+    Ref caption = invoke(call, static_text, {panel, k.int_minus_1, info, caption_pos}, k.keywords_pos);
 
     // self.entryOpenFile = wx.TextCtrl(TargetPanel, -1, size=(LebarForm, 20),
     //                                  pos=(text_x, PosTinggi), style=wx.BORDER)
@@ -56,7 +56,7 @@ void form_init(Call& call, PyObject* const* arguments)
         Ref size = pair(width, k.int_20);
         Ref pos = pair(x_of(form.text_x, left), top);
         Ref border = attr(wx, k.BORDER);
-        Ref entry = invoke(text_ctrl, {panel, k.int_minus_1, size, pos, border},
+        Ref entry = invoke(call, text_ctrl, {panel, k.int_minus_1, size, pos, border},
                            k.keywords_size_pos_style);
         set_attr(self, form.entry, entry);
     }
@@ -65,24 +65,24 @@ void form_init(Call& call, PyObject* const* arguments)
     call.at(line + 2);
     {
         Ref entry = attr(self, form.entry);
-        Method set_font(entry, k.SetFont);
+        Method set_font(call, entry, k.SetFont);
         Ref wx = call.global(k.wx);
         Ref font_type = attr(wx, k.Font);
         Ref family = attr(wx, k.DECORATIVE);
         Ref style = attr(wx, k.NORMAL);
         Ref weight = attr(wx, k.NORMAL);
-        Ref font = invoke(font_type, {k.int_9, family, style, weight, Py_False, k.text_verdana});
+        Ref font = invoke(call, font_type, {k.int_9, family, style, weight, Py_False, k.text_verdana});
         set_font({font});
     }
 
     call.at(line + 3);
-    call_on_entry(self, form, k.SetForegroundColour, k.text_white);
+    call_on_entry(call, self, form, k.SetForegroundColour, k.text_white);
     call.at(line + 4);
-    call_on_entry(self, form, k.SetBackgroundColour, k.rgb_50_50_50);
+    call_on_entry(call, self, form, k.SetBackgroundColour, k.rgb_50_50_50);
 
     // Text.SetForegroundColour("GREY")
     call.at(line + 5);
-    call_method(caption, k.SetForegroundColour, {k.text_grey});
+    call_method(call, caption, k.SetForegroundColour, {k.text_grey});
     if (!form.browses()) {
         return;
     }
@@ -90,13 +90,13 @@ void form_init(Call& call, PyObject* const* arguments)
     // Btn = tombol()
     call.at(line + 6);
     Ref tombol = call.global(k.tombol);
-    Ref button = invoke(tombol, {});
+    Ref button = invoke(call, tombol, {});
 
     // Btn.btnconfig(parent=TargetPanel, label="...", size=(40, 20), pos=(button_x, PosTinggi),
     //               btntype=3, target=filedialog)
     // where button_x is LebarForm + 25, or (PosLeft + LebarForm) + 15 for a row at PosLeft.
     call.at(line + 7);
-    Method btnconfig(button, k.btnconfig);
+    Method btnconfig(call, button, k.btnconfig);
     Ref button_x;
     if (left != nullptr) {
         Ref right_edge = add(left, width);

@@ -40,13 +40,6 @@
 #define KESTROVA_HAS_VECTORCALL_METHOD 1
 #endif
 
-// _PyObject_GetMethod, the interpreter's own method lookup that leaves a plain method
-// unbound, declared for extensions (3.9 to 3.12); from 3.12 on the module keeps to public
-// calls, and before 3.9 the lookup is not declared.
-#if PY_VERSION_HEX >= 0x03090000 && PY_VERSION_HEX < 0x030C0000
-#define KESTROVA_HAS_UNBOUND_METHOD_LOOKUP 1
-#endif
-
 // Code objects carry a qualified name (3.11).
 #if PY_VERSION_HEX >= 0x030B0000
 #define KESTROVA_HAS_CODE_QUALNAME 1
@@ -67,14 +60,48 @@
 #define KESTROVA_HAS_LAZY_IMPORTS 1
 #endif
 
-// The 3.11 object layout that the inline caches read (dictionary keys, instance values,
-// version tags): one interpreter series only, checked on probe objects at first use.
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000 && !defined(Py_LIMITED_API)
-#define KESTROVA_HAS_LAYOUT_311 1
+// ---------------------------------------------------------------------------------------
+// Fast paths (src/module/fast_paths/): faster ways to the same results as the portable
+// operations, each through facts of one interpreter series' private layout. One back end
+// per series of interpreters that share those facts, chosen here; none on builds that
+// cannot know the layout (the limited API, the free-threaded builds). The build option
+// `-Dfast_paths=false` (KESTROVA_NO_FAST_PATHS) turns all of them off. At load a probe
+// confirms the facts against the running interpreter, or leaves the fast paths off.
+#if !defined(KESTROVA_NO_FAST_PATHS) && !defined(Py_LIMITED_API) && !defined(Py_GIL_DISABLED)
+#if PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x03100000
+#define KESTROVA_FAST_PATHS 313 // 3.13 to 3.15: instance values inline in the object
+#elif PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
+#define KESTROVA_FAST_PATHS 312 // 3.12: instance values behind a tagged pointer
+#elif PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000
+#define KESTROVA_FAST_PATHS 311 // 3.11: instance values behind their own pointer
+#elif PY_VERSION_HEX >= 0x03070000 && PY_VERSION_HEX < 0x030B0000
+#define KESTROVA_FAST_PATHS 307 // 3.7 to 3.10: instance dictionaries, dictionary versions
+#endif
+#endif
+
+// The interpreter's check of a native function's result takes the thread state (3.9).
+#if PY_VERSION_HEX >= 0x03090000
+#define KESTROVA_HAS_THREAD_STATE_RESULT_CHECK 1
+#endif
+
+// The native call depth is the machine stack's, measured against limits of the thread state's
+// private part (3.14); before, a counter in the thread state.
+#if PY_VERSION_HEX >= 0x030E0000
+#define KESTROVA_HAS_STACK_CALL_DEPTH 1
+#endif
+
+// Instances whose attribute dictionary the interpreter manages (3.11), not at tp_dictoffset.
+#ifndef Py_TPFLAGS_MANAGED_DICT
+#define Py_TPFLAGS_MANAGED_DICT 0
+#endif
+
+// Methods that are given their defining class (3.9).
+#ifndef METH_METHOD
+#define METH_METHOD 0
 #endif
 
 // Dictionary watchers (3.12): public notification of every change to a dictionary.
-#if PY_VERSION_HEX >= 0x030C0000 && !defined(Py_LIMITED_API)
+#if PY_VERSION_HEX >= 0x030C0000
 #define KESTROVA_HAS_DICT_WATCHERS 1
 #endif
 
@@ -120,6 +147,65 @@ static inline PyObject* PyObject_Vectorcall(PyObject* callable, PyObject* const*
 #define PyObject_Vectorcall _PyObject_Vectorcall
 #endif
 
+#if PY_VERSION_HEX < 0x03090000
+// `arguments[0].name(*arguments[1:])` (positional arguments only), as 3.9's
+// PyObject_VectorcallMethod: the method is found as the interpreter's method call finds it
+// (unbound, where no bound method is needed) and called as it calls it.
+static inline PyObject* PyObject_VectorcallMethod(PyObject* name, PyObject* const* arguments, size_t count,
+                                                  PyObject*)
+{
+    const size_t given = static_cast<size_t>(PyVectorcall_NARGS(count));
+#if PY_VERSION_HEX < 0x03080000
+    // 3.7 calls a native method found on the type, and not hidden by the instance, through the
+    // method descriptor's own fast call, which reports a method of another type in the
+    // interpreter's words (its generic call words it otherwise).
+    PyObject* self = arguments[0];
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject* descriptor = type->tp_getattro == PyObject_GenericGetAttr && type->tp_dict != nullptr
+                               ? _PyType_Lookup(type, name)
+                               : nullptr;
+    if (descriptor != nullptr && Py_IS_TYPE(descriptor, &PyMethodDescr_Type)) {
+        Py_INCREF(descriptor); // the instance's dictionary may run code that changes the type
+        PyObject** dictionary = _PyObject_GetDictPtr(self);
+        PyObject* hidden = nullptr;
+        if (dictionary != nullptr && *dictionary != nullptr) {
+            PyObject* held = *dictionary;
+            Py_INCREF(held);
+            hidden = PyDict_GetItemWithError(held, name);
+            Py_DECREF(held);
+        }
+        PyObject* result = nullptr;
+        if (hidden == nullptr && !PyErr_Occurred()) {
+            result = _PyMethodDescr_FastCallKeywords(descriptor, const_cast<PyObject**>(arguments),
+                                                     static_cast<Py_ssize_t>(given), nullptr);
+        }
+        Py_DECREF(descriptor);
+        if (hidden == nullptr) {
+            return result;
+        }
+    }
+#endif
+    // The interpreter's own unbound lookup stands behind these calls.
+    switch (given) {
+    case 1:
+        return PyObject_CallMethodObjArgs(arguments[0], name, nullptr);
+    case 2:
+        return PyObject_CallMethodObjArgs(arguments[0], name, arguments[1], nullptr);
+    case 3:
+        return PyObject_CallMethodObjArgs(arguments[0], name, arguments[1], arguments[2], nullptr);
+    default: {
+        PyObject* method = PyObject_GetAttr(arguments[0], name);
+        if (method == nullptr) {
+            return nullptr;
+        }
+        PyObject* result = PyObject_Vectorcall(method, arguments + 1, given - 1, nullptr);
+        Py_DECREF(method);
+        return result;
+    }
+    }
+}
+#endif
+
 // The init entry is the module file's one exported symbol. Before 3.9 the interpreter's
 // declaration does not export it from a build with hidden visibility (Windows builds
 // export it through the DLL import declarations).
@@ -155,6 +241,18 @@ inline bool maybe_lazy_import(PyObject* value)
 #else
     (void)value;
     return false;
+#endif
+}
+
+// Whether the interpreter's method call calls `found`, found on a type, unbound (with the
+// instance as first argument) instead of binding it first: the types that say so with
+// Py_TPFLAGS_METHOD_DESCRIPTOR (3.8), and in 3.7 the functions and method descriptors.
+inline bool binds_plainly(PyObject* found)
+{
+#ifdef Py_TPFLAGS_METHOD_DESCRIPTOR
+    return PyType_HasFeature(Py_TYPE(found), Py_TPFLAGS_METHOD_DESCRIPTOR);
+#else
+    return PyFunction_Check(found) || Py_IS_TYPE(found, &PyMethodDescr_Type);
 #endif
 }
 
@@ -220,65 +318,6 @@ inline void hold_type(PyObject* instance)
     Py_INCREF(Py_TYPE(instance));
 #else
     (void)instance;
-#endif
-}
-
-// `arguments[0].name(*arguments[1:count])`: the method is looked up as a method call looks
-// it up (no bound-method object where the interpreter can avoid one), then called.
-// arguments[-1] may be overwritten during the call (PY_VECTORCALL_ARGUMENTS_OFFSET).
-inline PyObject* call_method(PyObject* name, PyObject* const* arguments, size_t count)
-{
-#ifdef KESTROVA_HAS_VECTORCALL_METHOD
-    return PyObject_VectorcallMethod(name, arguments, count | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                     nullptr);
-#else
-#ifndef KESTROVA_HAS_VECTORCALL
-    // A native method found on the type, and not hidden by the instance, is called the way
-    // the interpreter's own method call calls it (its generic call reports a method of
-    // another type in other words).
-    PyObject* self = arguments[0];
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject* descriptor = type->tp_getattro == PyObject_GenericGetAttr && type->tp_dict != nullptr
-                               ? _PyType_Lookup(type, name)
-                               : nullptr;
-    if (descriptor != nullptr && Py_IS_TYPE(descriptor, &PyMethodDescr_Type)) {
-        Py_INCREF(descriptor); // the instance's dictionary may run code that changes the type
-        PyObject** dictionary = _PyObject_GetDictPtr(self);
-        PyObject* hidden = nullptr;
-        if (dictionary != nullptr && *dictionary != nullptr) {
-            PyObject* held = *dictionary;
-            Py_INCREF(held);
-            hidden = PyDict_GetItemWithError(held, name);
-            Py_DECREF(held);
-        }
-        PyObject* result = nullptr;
-        if (hidden == nullptr && !PyErr_Occurred()) {
-            result = _PyMethodDescr_FastCallKeywords(descriptor, const_cast<PyObject**>(arguments),
-                                                     static_cast<Py_ssize_t>(count), nullptr);
-        }
-        Py_DECREF(descriptor);
-        if (hidden == nullptr) {
-            return result;
-        }
-    }
-#endif
-    switch (count) {
-    case 1:
-        return PyObject_CallMethodObjArgs(arguments[0], name, nullptr);
-    case 2:
-        return PyObject_CallMethodObjArgs(arguments[0], name, arguments[1], nullptr);
-    case 3:
-        return PyObject_CallMethodObjArgs(arguments[0], name, arguments[1], arguments[2], nullptr);
-    default: {
-        PyObject* method = PyObject_GetAttr(arguments[0], name);
-        if (method == nullptr) {
-            return nullptr;
-        }
-        PyObject* result = PyObject_Vectorcall(method, arguments + 1, count - 1, nullptr);
-        Py_DECREF(method);
-        return result;
-    }
-    }
 #endif
 }
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "caches.hpp"
+#include "names.hpp"
 #include "ref.hpp"
 
 namespace kestrova {

@@ -1,7 +1,5 @@
 #include "function.hpp"
 
-#include "statements.hpp"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,12 +22,6 @@ Function* as_function(PyObject* object) { return reinterpret_cast<Function*>(obj
 PyCodeObject* code_of(const Function* definition)
 {
     return reinterpret_cast<PyCodeObject*>(definition->code);
-}
-
-[[noreturn]] void called_after_clear()
-{
-    PyErr_SetString(PyExc_SystemError, "function called after it was cleared");
-    throw PythonError{};
 }
 
 // ---------------------------------------------------------------------------------------
@@ -191,7 +183,7 @@ void add_function_traceback(const Function* d, int line) noexcept
     add_traceback_entry(name.c_str(), line, d->globals);
 }
 
-PyObject* invoke(Function* f, PyObject* const* positional, Py_ssize_t given,
+PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given,
                  PyObject* const* keywords, PyObject* const* keyword_values,
                  Py_ssize_t keyword_count) noexcept
 {
@@ -210,17 +202,13 @@ PyObject* invoke(Function* f, PyObject* const* positional, Py_ssize_t given,
         }
         bound = bound_storage;
     }
+    // Bodies call into Python and may be reached from it again: a call is one level of
+    // native call depth deeper.
     Call call(f);
-    bool done;
-    {
-        // Bodies call into Python and may be reached from it again.
-        CallDepth depth(" while calling a Python object");
-        if (depth.failed()) {
-            return nullptr;
-        }
-        done = guarded([&] { d->signature->body(call, bound); });
+    if (call.failed()) {
+        return nullptr;
     }
-    if (!done) {
+    if (!guarded([&] { d->signature->body(call, bound); })) {
         add_function_traceback(d, call.line());
         return nullptr;
     }
@@ -233,9 +221,9 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
 {
     const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
     if (kwnames == nullptr) {
-        return invoke(as_function(callable), args, given, nullptr, nullptr, 0);
+        return run(as_function(callable), args, given, nullptr, nullptr, 0);
     }
-    return invoke(as_function(callable), args, given, &PyTuple_GET_ITEM(kwnames, 0),
+    return run(as_function(callable), args, given, &PyTuple_GET_ITEM(kwnames, 0),
                   args + given, PyTuple_GET_SIZE(kwnames));
 }
 #endif
@@ -248,7 +236,7 @@ PyObject* function_call(PyObject* callable, PyObject* args, PyObject* kwargs) no
     PyObject* const* positional = &PyTuple_GET_ITEM(args, 0);
     const Py_ssize_t given = PyTuple_GET_SIZE(args);
     if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
-        return invoke(as_function(callable), positional, given, nullptr, nullptr, 0);
+        return run(as_function(callable), positional, given, nullptr, nullptr, 0);
     }
     // The keys, then the values, held for the whole call: the body may run code that
     // changes the dictionary.
@@ -273,7 +261,7 @@ PyObject* function_call(PyObject* callable, PyObject* args, PyObject* kwargs) no
         keys[index] = key;
         keys[count + index++] = value;
     }
-    return invoke(as_function(callable), positional, given, keys, keys + count, index);
+    return run(as_function(callable), positional, given, keys, keys + count, index);
 }
 
 // Read through an instance a function binds to it; read through the class it is itself.
@@ -792,30 +780,10 @@ PyObject* defined_name(PyObject* function)
 // ---------------------------------------------------------------------------------------
 // Call
 
-Ref Call::global_generic(const Name& name) const
+void Call::called_after_clear()
 {
-    if (definition_->globals == nullptr) {
-        called_after_clear();
-    }
-    if (PyObject* value = caches::dict_item(definition_->globals, name)) {
-        return global_value(definition_->globals, name, value);
-    }
-    if (PyErr_Occurred()) {
-        throw PythonError{};
-    }
-    if (PyObject* value = caches::dict_item(definition_->builtins, name)) {
-        return global_value(definition_->builtins, name, value);
-    }
-    if (!PyErr_Occurred()) {
-        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
-    }
+    PyErr_SetString(PyExc_SystemError, "function called after it was cleared");
     throw PythonError{};
-}
-
-Ref Call::global_attr(const Name& global, const Name& name) const
-{
-    Ref value = this->global(global);
-    return attr(value, name);
 }
 
 Ref Call::free_variable(int index) const

@@ -5,8 +5,8 @@
 
 #include <initializer_list>
 
-#include "caches.hpp"
 #include "constants.hpp"
+#include "operations.hpp"
 #include "ref.hpp"
 
 namespace kestrova {
@@ -89,8 +89,8 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
 PyObject* defined_name(PyObject* function);
 
 // The context of one call: the function, the statement reached, and the lookups and
-// closures a body needs.
-class Call {
+// closures a body needs. The call is one level of native call depth deeper while it lasts.
+class Call : public Frame {
 public:
     explicit Call(Function* function)
         : function_(function), definition_(function->definition), k(constants())
@@ -112,16 +112,18 @@ public:
     // A name the body does not define: the module namespace, then the builtins.
     Ref global(const Name& name) const
     {
-        if (PyObject* globals = definition_->globals) {
-            if (PyObject* value = caches::cached_item(globals, name)) {
-                return Ref::share(value);
-            }
+        if (definition_->globals == nullptr) {
+            called_after_clear();
         }
-        return global_generic(name);
+        return kestrova::global(definition_->globals, definition_->builtins, name);
     }
 
     // `global.name` for a module-level name.
-    Ref global_attr(const Name& global, const Name& name) const;
+    Ref global_attr(const Name& global, const Name& name) const
+    {
+        Ref value = this->global(global);
+        return attr(value, name);
+    }
 
     // The current content of the i-th variable this function closes over.
     Ref free_variable(int index) const;
@@ -131,7 +133,7 @@ public:
     Ref make_inner(std::initializer_list<PyObject*> captured) const;
 
 private:
-    Ref global_generic(const Name& name) const;
+    [[noreturn]] static void called_after_clear();
 
     Function* function_;
     const Function* definition_;

@@ -6,11 +6,10 @@
 #include <cstring>
 #include <memory>
 
-#include "caches.hpp"
 #include "function.hpp"
 #include "loader.hpp"
 #include "public_names.hpp"
-#include "statements.hpp"
+#include "operations.hpp"
 
 namespace kestrova {
 namespace {
@@ -212,6 +211,18 @@ void run_body(Loader& load)
 // ---------------------------------------------------------------------------------------
 // Execute step
 
+// The first load of the process confirms the fast paths against the running interpreter.
+void probe_fast_paths()
+{
+#ifdef KESTROVA_FAST_PATHS
+    static bool probed = false;
+    if (!probed) {
+        probed = true;
+        fast::probe();
+    }
+#endif
+}
+
 int exec_module(PyObject* module) noexcept
 {
     if (recorded_module != nullptr) {
@@ -240,6 +251,7 @@ int exec_module(PyObject* module) noexcept
             checked_status(PyDict_SetItem(modules, constants().module_name, module));
         }
         ready_function_type();
+        probe_fast_paths();
         run_body(load);
     });
     if (done) {

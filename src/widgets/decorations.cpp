@@ -1,6 +1,6 @@
 // showImage, icon and garis: single calls that keep no state.
 
-#include "../module/statements.hpp"
+#include "../module/operations.hpp"
 #include "widgets.hpp"
 
 namespace kestrova::widgets {
@@ -20,17 +20,17 @@ void show_image(Call& call, PyObject* const* arguments)
         Ref wx = call.global(k.wx);
         Ref image_type = attr(wx, k.Image);
         Ref any_type = attr(wx, k.BITMAP_TYPE_ANY);
-        Ref image = invoke(image_type, {url, any_type});
-        bitmap = call_method(image, k.ConvertToBitmap);
+        Ref image = invoke(call, image_type, {url, any_type});
+        bitmap = call_method(call, image, k.ConvertToBitmap);
     } // the image goes as soon as it is converted
 
     // wx.StaticBitmap(parent, -1, png, pos, (png.GetWidth(), png.GetHeight()))
     call.at(226);
     Ref static_bitmap = call.global_attr(k.wx, k.StaticBitmap);
-    Ref width = call_method(bitmap, k.GetWidth);
-    Ref height = call_method(bitmap, k.GetHeight);
+    Ref width = call_method(call, bitmap, k.GetWidth);
+    Ref height = call_method(call, bitmap, k.GetHeight);
     Ref size = pair(width, height);
-    invoke(static_bitmap, {parent, k.int_minus_1, bitmap, pos, size});
+    invoke(call, static_bitmap, {parent, k.int_minus_1, bitmap, pos, size});
 }
 
 constexpr int icon_line = 324;
@@ -47,7 +47,7 @@ void set_application_id(Call& call, PyObject* ctypes)
         return;
     }
     Ref shell32 = attr(windll, k.shell32);
-    call_method(shell32, k.SetCurrentProcessExplicitAppUserModelID, {call.row<Icon>().app_id});
+    call_method(call, shell32, k.SetCurrentProcessExplicitAppUserModelID, {call.row<Icon>().app_id});
 }
 
 void set_icon(Call& call, PyObject* const* arguments)
@@ -70,10 +70,10 @@ void set_icon(Call& call, PyObject* const* arguments)
             Ref wx = call.global(k.wx);
             Ref icon_type = attr(wx, k.Icon);
             Ref ico_type = attr(wx, k.BITMAP_TYPE_ICO);
-            Ref ico = invoke(icon_type, {kind.file, ico_type});
+            Ref ico = invoke(call, icon_type, {kind.file, ico_type});
             // parent.SetIcon(ico)
             call.at(line + 5);
-            call_method(parent, k.SetIcon, {ico});
+            call_method(call, parent, k.SetIcon, {ico});
             return;
         }
         line += icon_kind_lines;

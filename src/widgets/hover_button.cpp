@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "../module/statements.hpp"
+#include "../module/operations.hpp"
 #include "widgets.hpp"
 
 namespace kestrova::widgets {
@@ -59,14 +59,14 @@ void on_button(Call& call, PyObject* self, const Name& method,
                std::initializer_list<PyObject*> arguments = {})
 {
     Ref button = attr(self, call.k.btn);
-    call_method(button, method, arguments);
+    call_method(call, button, method, arguments);
 }
 
 // self.btn.Bind(wx.<event>, self.<handler>)
 void bind_hover(Call& call, PyObject* self, const Name& event, const Name& handler)
 {
     Ref button = attr(self, call.k.btn);
-    Method bind(button, call.k.Bind);
+    Method bind(call, button, call.k.Bind);
     Ref event_type = call.global_attr(call.k.wx, event);
     Ref bound_handler = attr(self, handler);
     bind({event_type, bound_handler});
@@ -88,14 +88,14 @@ void btnconfig(Call& call, PyObject* const* arguments)
     call.at(line++);
     {
         Ref gen_button = call.global(k.GenButton);
-        Ref button = invoke(gen_button, {parent, k.int_minus_1, label, pos, size});
+        Ref button = invoke(call, gen_button, {parent, k.int_minus_1, label, pos, size});
         set_attr(self, k.btn, button);
     }
     // self.btn.Bind(wx.EVT_BUTTON, target)
     call.at(line++);
     {
         Ref button = attr(self, k.btn);
-        Method bind(button, k.Bind);
+        Method bind(call, button, k.Bind);
         Ref event_type = call.global_attr(k.wx, k.EVT_BUTTON);
         bind({event_type, target});
     }

@@ -1,0 +1,646 @@
+// The seam's slow halves (see seam.hpp): the lookups that learn what the fast halves replay,
+// the dictionary watchers, and the probe at load.
+
+#include "seam.hpp"
+
+#ifdef KESTROVA_FAST_PATHS
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace kestrova::fast {
+
+bool active = false;
+
+namespace {
+
+// Whether `value` is a lazy-import placeholder, which a lookup resolves and so is never
+// replayed from a cache.
+bool lazy(PyObject* value) { return compat::maybe_lazy_import(value); }
+
+// ---------------------------------------------------------------------------------------
+// Dictionaries whose lookups may be cached
+
+#ifdef KESTROVA_HAS_DICT_WATCHERS
+
+// A dictionary the module watches, and whether each of its keys is an exact string, so that
+// a lookup in it runs no code of its keys and may be replayed.
+struct Watched {
+    PyObject* dict; // identity only
+    bool string_keys;
+    bool checked; // string_keys holds for the current contents
+};
+
+constexpr int no_watcher = -1, watcher_failed = -2;
+int watcher = no_watcher;
+std::vector<Watched> watched; // a handful: the module's globals, the builtins, the toolkit
+
+Watched* find_watched(PyObject* dict)
+{
+    for (Watched& record : watched) {
+        if (record.dict == dict) {
+            return &record;
+        }
+    }
+    return nullptr;
+}
+
+// Called before each change. Runs no code and cannot fail.
+int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*)
+{
+    ++watched_version;
+    Watched* record = find_watched(dict);
+    if (record == nullptr) {
+        return 0;
+    }
+    switch (event) {
+    case PyDict_EVENT_DEALLOCATED:
+        *record = watched.back();
+        watched.pop_back();
+        break;
+    case PyDict_EVENT_ADDED:
+        record->string_keys = record->string_keys && PyUnicode_CheckExact(key);
+        break;
+    case PyDict_EVENT_CLONED:
+        record->checked = false; // new contents, all at once
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+bool all_string_keys(PyObject* dict)
+{
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        if (!PyUnicode_CheckExact(key)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether lookups in `dict` may be cached: it is watched from now on, and a lookup in it runs
+// no code. Leaves no error.
+bool cacheable(PyObject* dict)
+{
+    if (watcher == watcher_failed) {
+        return false;
+    }
+    if (watcher == no_watcher) {
+        watcher = PyDict_AddWatcher(on_change);
+        if (watcher < 0) {
+            PyErr_Clear(); // all watchers taken: lookups stay portable
+            watcher = watcher_failed;
+            return false;
+        }
+    }
+    Watched* record = find_watched(dict);
+    if (record == nullptr) {
+        if (PyDict_Watch(watcher, dict) < 0) {
+            PyErr_Clear();
+            return false;
+        }
+        try {
+            watched.push_back({dict, false, false});
+        } catch (const std::bad_alloc&) {
+            PyDict_Unwatch(watcher, dict);
+            return false;
+        }
+        record = &watched.back();
+    }
+    if (!record->checked) {
+        record->string_keys = all_string_keys(dict);
+        record->checked = true;
+    }
+    return record->string_keys;
+}
+
+#else
+
+// Whether a lookup in `dict` runs no code of its keys, so that its answer may be replayed
+// while the dictionary's version holds: from the layout where it tells, else from the keys
+// themselves, checked once per version of the few dictionaries seen last.
+bool cacheable(PyObject* dict)
+{
+    const int known = series::string_keys_only(dict);
+    if (known >= 0) {
+        return known != 0;
+    }
+    struct Checked {
+        PyObject* dict;
+        std::uint64_t version;
+        bool string_keys;
+    };
+    static Checked checked[4];
+    static int next = 0;
+    const std::uint64_t version = series::dict_version(dict);
+    for (const Checked& entry : checked) {
+        if (entry.dict == dict && entry.version == version) {
+            return entry.string_keys;
+        }
+    }
+    bool string_keys = true;
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (string_keys && PyDict_Next(dict, &position, &key, &value)) {
+        string_keys = PyUnicode_CheckExact(key);
+    }
+    checked[next] = {dict, version, string_keys};
+    next = (next + 1) % 4;
+    return string_keys;
+}
+
+#endif
+
+// `dict[name]` as PyDict_GetItemWithError gives it (borrowed; null with or without an error),
+// remembered where that is safe.
+PyObject* item(PyObject* dict, const Name& name)
+{
+    // Decided before the lookup, which lends its value: deciding may run code.
+    const bool cache = PyDict_CheckExact(dict) && PyUnicode_CheckExact(name.get()) && cacheable(dict);
+    PyObject* value = PyDict_GetItemWithError(dict, name);
+    if (value == nullptr || !cache || lazy(value)) {
+        return value;
+    }
+    auto& ways = name.cache.items;
+    DictEntry* entry = nullptr;
+    for (DictEntry& candidate : ways.entries) {
+        if (candidate.dict == dict || candidate.dict == nullptr) {
+            entry = &candidate;
+            break;
+        }
+    }
+    if (entry == nullptr) {
+        entry = &ways.replace();
+    }
+    *entry = {dict, stamp(dict), value};
+    return value;
+}
+
+// `dict[name]`, cached or looked up: borrowed, or null with or without an error.
+PyObject* lookup(PyObject* dict, const Name& name)
+{
+    PyObject* value = cached_item(dict, name);
+    return value != nullptr ? value : item(dict, name);
+}
+
+Outcome found_in_namespace(PyObject* value)
+{
+    if (value == nullptr) {
+        return PyErr_Occurred() ? Outcome{nullptr, true} : not_given;
+    }
+    if (lazy(value)) {
+        return not_given; // the portable lookup resolves it
+    }
+    Py_INCREF(value);
+    return {value, true};
+}
+
+// ---------------------------------------------------------------------------------------
+// Learning what instances of a type answer: what the generic lookup would do, found without
+// running code, and remembered under the type's version tag.
+
+const TypeEntry* remember(Ways<TypeEntry, 4>& ways, unsigned int version, Kind kind, Hiding hiding = nowhere,
+                          Py_ssize_t slot = -1, PyObject* found = nullptr, int convention = 0)
+{
+    TypeEntry* entry = nullptr;
+    for (TypeEntry& candidate : ways.entries) {
+        if (candidate.version == version || candidate.version == 0) {
+            entry = &candidate;
+            break;
+        }
+    }
+    if (entry == nullptr) {
+        entry = &ways.replace();
+    }
+    entry->version = version;
+    entry->kind = kind;
+    entry->hiding = hiding;
+    entry->slot = slot;
+    entry->found = found;
+    entry->convention = static_cast<std::uint8_t>(convention);
+    return entry;
+}
+
+// Where instances of `type` may hold `name` of their own, hiding a non-data descriptor of the
+// type; false where the fast paths cannot tell (the instances' dictionary is elsewhere).
+bool hiding_of(PyTypeObject* type, Hiding& hiding)
+{
+    if (series::keeps_values(type)) {
+        hiding = shared_keys;
+        return true;
+    }
+    if (type->tp_dictoffset == 0 && !(type->tp_flags & Py_TPFLAGS_MANAGED_DICT)) {
+        hiding = nowhere;
+        return true;
+    }
+    hiding = a_dictionary;
+    return type->tp_dictoffset > 0;
+}
+
+// The version tag of the type, given one now if it has none (_PyType_Lookup does), and what
+// the type itself has under `name` (borrowed), found without running code.
+unsigned int look_up_on_type(PyTypeObject* type, PyObject* name, PyObject*& on_type)
+{
+    on_type = _PyType_Lookup(type, name);
+    return series::version_of(type);
+}
+
+// An entry for a non-data descriptor or method of the type, shown unless the instance hides
+// it; or the portable way where the instance could hide it without the fast paths knowing.
+const TypeEntry* remember_descriptor(Ways<TypeEntry, 4>& ways, unsigned int version, Kind kind,
+                                     PyTypeObject* type, const Name& name, PyObject* found, int convention)
+{
+    Hiding hiding;
+    if (!hiding_of(type, hiding)) {
+        return remember(ways, version, generic);
+    }
+    Py_ssize_t slot = -1;
+    if (hiding == shared_keys) {
+        if (series::may_hold(type, name)) {
+            return remember(ways, version, generic);
+        }
+        slot = series::shared_key_count(type);
+    }
+    return remember(ways, version, kind, hiding, slot, found, convention);
+}
+
+const TypeEntry* learn_load(PyObject* object, const Name& name)
+{
+    PyTypeObject* type = Py_TYPE(object);
+    PyObject* on_type;
+    const unsigned int version = look_up_on_type(type, name, on_type);
+    auto& ways = name.cache.loads;
+    if (version == 0) {
+        return nullptr;
+    }
+    if (!PyUnicode_CheckExact(name.get()) || type->tp_getattro != PyObject_GenericGetAttr) {
+        return remember(ways, version, generic);
+    }
+    if (on_type != nullptr) {
+        const PyTypeObject* kind = Py_TYPE(on_type);
+        if (kind->tp_descr_get == nullptr || kind->tp_descr_set != nullptr) {
+            return remember(ways, version, generic); // a data descriptor, or a plain class attribute
+        }
+        return remember_descriptor(ways, version, descriptor, type, name, on_type, 0);
+    }
+    Hiding hiding;
+    if (!hiding_of(type, hiding) || hiding == nowhere) {
+        return remember(ways, version, generic);
+    }
+    if (hiding == a_dictionary) {
+        return remember(ways, version, dict_item, hiding);
+    }
+    const Py_ssize_t slot = series::shared_slot(type, name);
+    // A name that no instance has set yet is not among the shared keys: learnt later.
+    return slot >= 0 ? remember(ways, version, value_slot, hiding, slot) : nullptr;
+}
+
+// How a method descriptor found on `type` can be called directly: its calling convention
+// when that is one its C function takes without conversion and the descriptor applies to
+// the type's instances (so that its own type check would pass); 0 otherwise.
+int native_convention(PyTypeObject* type, PyObject* method)
+{
+    if (!Py_IS_TYPE(method, &PyMethodDescr_Type) || !PyType_IsSubtype(type, PyDescr_TYPE(method))) {
+        return 0;
+    }
+    const int convention = reinterpret_cast<PyMethodDescrObject*>(method)->d_method->ml_flags &
+                           (METH_VARARGS | METH_FASTCALL | METH_NOARGS | METH_O | METH_KEYWORDS | METH_METHOD);
+    return convention == METH_O || convention == METH_NOARGS || convention == METH_FASTCALL ? convention : 0;
+}
+
+// What `object` itself holds under `name`, hiding a non-data descriptor of its type: 0
+// (nothing: the descriptor answers), 1 (its own value answers: a new reference in `*value`),
+// -1 (a lookup in its dictionary failed), 2 (cannot tell: the portable way decides; nothing
+// has run).
+int own_value(const TypeEntry& entry, PyObject* object, const Name& name, PyObject** value)
+{
+    PyTypeObject* type = Py_TYPE(object);
+    switch (entry.hiding) {
+    case nowhere:
+        return 0;
+    case shared_keys: {
+        // Shared keys only ever grow: with no key added since none could hide the name,
+        // none can now.
+        if (series::readable_values(object) == nullptr) {
+            return 2; // the instance keeps a dictionary
+        }
+        const Py_ssize_t count = series::shared_key_count(type);
+        if (count == entry.slot) {
+            return 0;
+        }
+        if (count < 0 || series::may_hold(type, name)) {
+            return 2;
+        }
+        const_cast<TypeEntry&>(entry).slot = count;
+        return 0;
+    }
+    case a_dictionary: {
+        PyObject* dict = series::instance_dict(object);
+        if (dict == nullptr) {
+            return 0;
+        }
+        // As the interpreter's own lookup: the dictionary lookup may run code of its keys,
+        // and the descriptor found before it is used after it.
+        Py_INCREF(dict);
+        PyObject* held = PyDict_GetItemWithError(dict, name);
+        Py_XINCREF(held);
+        Py_DECREF(dict);
+        if (held != nullptr) {
+            *value = held;
+            return 1;
+        }
+        return PyErr_Occurred() ? -1 : 0;
+    }
+    }
+    return 2;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// The slow halves
+
+#ifdef KESTROVA_HAS_DICT_WATCHERS
+std::uint64_t watched_version = 1;
+#endif
+
+Outcome global_slow(PyObject* globals, PyObject* builtins, const Name& name)
+{
+    PyObject* value = item(globals, name);
+    if (value == nullptr && !PyErr_Occurred()) {
+        value = lookup(builtins, name);
+    }
+    return found_in_namespace(value);
+}
+
+Outcome module_attribute_slow(PyObject* module, const Name& name)
+{
+    // The module's namespace gives the generic lookup's result for every name this module
+    // reads (none of them is an attribute of the module type itself); a missing name, and a
+    // lazy import not resolved yet, take the generic lookup, which runs a module-level
+    // __getattr__ and resolves the import.
+    return found_in_namespace(item(series::module_namespace(module), name));
+}
+
+Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry* entry)
+{
+    if (entry == nullptr && (entry = learn_load(object, name)) == nullptr) {
+        return not_given;
+    }
+    switch (entry->kind) {
+    case value_slot: {
+        PyObject** values = series::readable_values(object);
+        PyObject* value = values != nullptr ? values[entry->slot] : nullptr;
+        if (value == nullptr) {
+            return not_given;
+        }
+        Py_INCREF(value);
+        return {value, true};
+    }
+    case dict_item: {
+        PyObject* dict = series::instance_dict(object);
+        if (dict == nullptr) {
+            return not_given;
+        }
+        PyObject* value = PyDict_GetItemWithError(dict, name);
+        if (value == nullptr) {
+            return PyErr_Occurred() ? Outcome{nullptr, true} : not_given;
+        }
+        Py_INCREF(value);
+        return {value, true};
+    }
+    case descriptor: {
+        PyObject* found = entry->found;
+        Py_INCREF(found); // the instance's dictionary, and __get__, may run code
+        PyObject* value = nullptr;
+        const int own = own_value(*entry, object, name, &value);
+        if (own == 0) {
+            value = Py_TYPE(found)->tp_descr_get(found, object, reinterpret_cast<PyObject*>(Py_TYPE(object)));
+        }
+        Py_DECREF(found);
+        return own == 2 ? not_given : Outcome{value, true};
+    }
+    default:
+        return not_given;
+    }
+}
+
+const TypeEntry* learn_store(PyObject* object, const Name& name)
+{
+    PyTypeObject* type = Py_TYPE(object);
+    PyObject* on_type;
+    const unsigned int version = look_up_on_type(type, name, on_type);
+    auto& ways = name.cache.stores;
+    if (version == 0) {
+        return nullptr;
+    }
+    // With no data descriptor of that name on the type, the generic assignment stores into
+    // the instance alone.
+    if (!PyUnicode_CheckExact(name.get()) || type->tp_setattro != PyObject_GenericSetAttr ||
+        !series::keeps_values(type) || (on_type != nullptr && Py_TYPE(on_type)->tp_descr_set != nullptr)) {
+        return remember(ways, version, generic);
+    }
+    const Py_ssize_t slot = series::shared_slot(type, name);
+    return slot >= 0 ? remember(ways, version, value_slot, shared_keys, slot) : nullptr;
+}
+
+const TypeEntry* learn_method(PyObject* object, const Name& name)
+{
+    PyTypeObject* type = Py_TYPE(object);
+    PyObject* on_type;
+    const unsigned int version = look_up_on_type(type, name, on_type);
+    auto& ways = name.cache.methods;
+    if (version == 0) {
+        return nullptr;
+    }
+    // A method of the type that the interpreter calls unbound (such as the functions of this
+    // module, and the native methods of other types).
+    if (!PyUnicode_CheckExact(name.get()) || type->tp_getattro != PyObject_GenericGetAttr ||
+        on_type == nullptr || !compat::binds_plainly(on_type)) {
+        return remember(ways, version, generic);
+    }
+    return remember_descriptor(ways, version, method, type, name, on_type, native_convention(type, on_type));
+}
+
+int find_method_slow(PyObject* object, const Name& name, const TypeEntry& entry, Found& found)
+{
+    PyObject* method = entry.found;
+    const int convention = entry.convention;
+    Py_INCREF(method); // held for the call, which may change the type that holds it
+    PyObject* value = nullptr;
+    switch (own_value(entry, object, name, &value)) {
+    case 0:
+        found = {method, convention, true};
+        return 1;
+    case 1:
+        Py_DECREF(method);
+        found = {value, 0, false}; // the object's own callable, called without it
+        return 1;
+    case -1:
+        Py_DECREF(method);
+        return -1;
+    default:
+        Py_DECREF(method);
+        return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// The probe
+
+namespace {
+
+// The running interpreter is of the series and minor version this build is for, and not a
+// free-threaded build (whose objects are laid out otherwise).
+bool right_interpreter()
+{
+    const char* version = Py_GetVersion();
+    char expected[16];
+    PyOS_snprintf(expected, sizeof expected, "%d.%d", PY_MAJOR_VERSION, PY_MINOR_VERSION);
+    const std::size_t length = std::strlen(expected);
+    return std::strncmp(version, expected, length) == 0 && version[length] == '.' &&
+           std::strstr(version, "free-threading") == nullptr && PY_MINOR_VERSION >= series::first_minor &&
+           PY_MINOR_VERSION <= series::last_minor;
+}
+
+struct Owned {
+    PyObject* object;
+    explicit Owned(PyObject* made) : object(made) {}
+    ~Owned() { Py_XDECREF(object); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    operator PyObject*() const { return object; }
+};
+
+// The facts, checked on objects made for the purpose.
+bool layout_matches()
+{
+    bool ok = true;
+    const auto check = [&ok](bool fact) { ok = ok && fact; };
+
+    // The thread state: the exception set in it, and a level of call depth taken and given back.
+    PyThreadState* thread = series::thread();
+    check(thread == PyThreadState_Get() && !series::error_set(thread));
+    PyErr_SetNone(PyExc_KeyError);
+    check(series::error_set(thread));
+    PyErr_Clear();
+    check(series::enter_call(thread));
+    series::leave_call(thread);
+
+    // A module's namespace.
+    Owned module(PyModule_New("kestrova_probe"));
+    if (module.object == nullptr) {
+        return false;
+    }
+    check(series::module_namespace(module) == PyModule_GetDict(module));
+
+    // A dictionary's version, and what its keys kind tells.
+    Owned first(PyUnicode_InternFromString("kestrova_probe_first"));
+    Owned second(PyUnicode_InternFromString("kestrova_probe_second"));
+    Owned sentinel(PyList_New(0));
+    Owned dict(PyDict_New());
+    if (!first.object || !second.object || !sentinel.object || !dict.object ||
+        PyDict_SetItem(dict, first, sentinel) < 0) {
+        return false;
+    }
+#ifndef KESTROVA_HAS_DICT_WATCHERS
+    const std::uint64_t version = series::dict_version(dict);
+#endif
+    const int string_keys = series::string_keys_only(dict);
+    if (PyDict_SetItem(dict, Py_None, sentinel) < 0) {
+        return false;
+    }
+#ifndef KESTROVA_HAS_DICT_WATCHERS
+    check(series::dict_version(dict) != version);
+#endif
+    check(string_keys < 0 || (string_keys == 1 && series::string_keys_only(dict) == 0));
+
+    // A class written as Python writes it, and where its instances keep their attributes.
+    Owned class_name(PyUnicode_FromString("KestrovaProbe"));
+    Owned bases(PyTuple_New(0));
+    Owned namespace_(PyDict_New());
+    if (!class_name.object || !bases.object || !namespace_.object) {
+        return false;
+    }
+    Owned type(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyType_Type), class_name.object,
+                                            bases.object, namespace_.object, nullptr));
+    if (type.object == nullptr) {
+        return false;
+    }
+    auto* probe_type = reinterpret_cast<PyTypeObject*>(type.object);
+    // A class lives in reference cycles; clear them at once, so that it goes with the last
+    // reference instead of staying among object's subclasses until a collection.
+    struct Dismantle {
+        PyObject* type;
+        ~Dismantle() { Py_TYPE(type)->tp_clear(type); }
+    } dismantle{type};
+    Owned instance(PyObject_CallNoArgs(type));
+    if (instance.object == nullptr || PyObject_SetAttr(instance, second, Py_None) < 0 ||
+        PyObject_SetAttr(instance, first, sentinel) < 0) {
+        return false;
+    }
+    PyObject* on_type;
+    const unsigned int version_tag = look_up_on_type(probe_type, first, on_type);
+    check(version_tag != 0 && on_type == nullptr && probe_type->tp_getattro == PyObject_GenericGetAttr);
+    Hiding hiding;
+    check(hiding_of(probe_type, hiding));
+    if (series::has_instance_values) {
+        check(hiding == shared_keys);
+        PyObject** values = series::readable_values(instance);
+        const Py_ssize_t first_slot = series::shared_slot(probe_type, first);
+        const Py_ssize_t second_slot = series::shared_slot(probe_type, second);
+        check(values != nullptr && values == series::writable_values(instance) && first_slot >= 0 &&
+              second_slot >= 0 && first_slot != second_slot);
+        if (ok) {
+            check(values[first_slot] == sentinel.object && values[second_slot] == Py_None &&
+                  series::shared_key_count(probe_type) == 2 && !series::may_hold(probe_type, class_name));
+        }
+        // Unset, then set again through the values: the attribute comes last in order.
+        if (ok && PyObject_DelAttr(instance, second) == 0 && values[second_slot] == nullptr) {
+            Py_INCREF(Py_None);
+            values[second_slot] = Py_None;
+            series::add_to_insertion_order(values, second_slot);
+            Owned attributes(PyObject_GenericGetDict(instance, nullptr));
+            Owned keys(attributes.object != nullptr ? PyDict_Keys(attributes) : nullptr);
+            check(keys.object != nullptr && PyList_GET_SIZE(keys.object) == 2 &&
+                  PyList_GET_ITEM(keys.object, 0) == first.object && PyList_GET_ITEM(keys.object, 1) == second.object);
+        } else {
+            ok = false;
+        }
+    } else {
+        PyObject* attributes = hiding == a_dictionary ? series::instance_dict(instance) : nullptr;
+        check(attributes != nullptr && PyDict_CheckExact(attributes) &&
+              PyDict_GetItemWithError(attributes, first) == sentinel.object);
+    }
+    // A change to the class renews its version tag.
+    if (PyObject_SetAttr(type, second, Py_None) < 0) {
+        return false;
+    }
+    check(series::version_of(probe_type) != version_tag);
+    return ok;
+}
+
+} // namespace
+
+void probe() noexcept
+{
+    if (!right_interpreter()) {
+        return;
+    }
+    // What the probe makes is its own, and runs no code of the application.
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    const bool matches = layout_matches();
+    PyErr_Clear();
+    PyErr_Restore(type, value, traceback);
+    active = matches;
+}
+
+} // namespace kestrova::fast
+
+#endif

@@ -1,0 +1,315 @@
+// The seam: faster ways to the results of the portable operations (operations.hpp), for the
+// interpreter series this build is for (compat.hpp chooses the back end, series_*.hpp hold
+// its facts, each mirrored from a named header of that series). This folder is the only place
+// of the module that knows an interpreter's private layout or calls its underscore-prefixed
+// functions.
+//
+// Each fast path does what one of the interpreter's own specialised instructions does, with
+// the same guards, and caches what it learnt the way they do (caches.hpp): under a version
+// stamp that the interpreter renews whenever the result could change, so that a cached result
+// is always the one a fresh lookup would give.
+//
+// - Names read from a dictionary (globals, the builtins, `wx.TextCtrl`): the dictionary's
+//   version (3.7 to 3.11), or on 3.12 and later one stamp renewed whenever any dictionary the
+//   module watches changes (a dictionary watcher). Only dictionaries whose keys are all exact
+//   strings are cached from, so that a lookup runs no code.
+// - Attributes and methods of instances: the type's version tag, which any change to the type
+//   or to one of its bases resets; an entry remembers where instances of that type keep the
+//   attribute (a slot of their values), or the method found on the type and how to call its C
+//   function directly.
+//
+// An entry borrows nothing that outlives the stamp it was taken with. Whatever an entry does
+// not vouch for goes the portable way. Everything here is off until the probe at load has
+// confirmed the facts against the running interpreter: its version is the one built for, it
+// is not a free-threaded build, and probe objects are laid out as the facts say.
+#pragma once
+
+#include "../names.hpp"
+
+#ifdef KESTROVA_FAST_PATHS
+
+#include "series.hpp"
+
+namespace kestrova::fast {
+
+// Set at load, by probe().
+extern bool active;
+
+// Checks the facts of this back end against the running interpreter and turns the fast paths
+// on when they hold. Runs no code of the application; leaves no error.
+void probe() noexcept;
+
+// What a fast path gives: a new reference, or null with the exception set; or, when it does
+// not apply, nothing (`given` false), and the portable operation decides.
+struct Outcome {
+    PyObject* value;
+    bool given;
+};
+constexpr Outcome not_given{nullptr, false};
+
+// One call of a module function: the thread state, fetched once, and one more level of native
+// call depth.
+class Frame {
+public:
+    Frame() noexcept
+    {
+        if (active) {
+            thread_ = series::thread();
+            failed_ = !series::enter_call(thread_);
+        } else {
+            failed_ = Py_EnterRecursiveCall(" while calling a Python object") != 0;
+        }
+    }
+    ~Frame()
+    {
+        if (failed_) {
+            return;
+        }
+        if (thread_ != nullptr) {
+            series::leave_call(thread_);
+        } else {
+            Py_LeaveRecursiveCall();
+        }
+    }
+    Frame(const Frame&) = delete;
+    Frame& operator=(const Frame&) = delete;
+
+    bool failed() const { return failed_; }
+    PyThreadState* thread() const { return thread_; }
+
+private:
+    PyThreadState* thread_ = nullptr; // null while the fast paths are off
+    bool failed_ = false;
+};
+
+// ---------------------------------------------------------------------------------------
+// The slow halves (seam.cpp): lookups that also learn.
+
+Outcome global_slow(PyObject* globals, PyObject* builtins, const Name& name);
+Outcome module_attribute_slow(PyObject* module, const Name& name);
+Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry* entry);
+const TypeEntry* learn_store(PyObject* object, const Name& name);
+const TypeEntry* learn_method(PyObject* object, const Name& name);
+
+// ---------------------------------------------------------------------------------------
+// Stamps and entries
+
+#ifdef KESTROVA_HAS_DICT_WATCHERS
+extern std::uint64_t watched_version; // renewed before any watched dictionary changes
+inline std::uint64_t stamp(PyObject*) { return watched_version; }
+#else
+inline std::uint64_t stamp(PyObject* dict) { return series::dict_version(dict); }
+#endif
+
+// `dict[name]` (borrowed) where a cache entry vouches for it, else null.
+inline PyObject* cached_item(PyObject* dict, const Name& name)
+{
+    const std::uint64_t current = stamp(dict);
+    for (const DictEntry& entry : name.cache.items.entries) {
+        if (entry.dict == dict && entry.stamp == current) {
+            return entry.value;
+        }
+    }
+    return nullptr;
+}
+
+inline const TypeEntry* find(const Ways<TypeEntry, 4>& ways, const PyTypeObject* type)
+{
+    const unsigned int version = series::version_of(type);
+    for (const TypeEntry& entry : ways.entries) {
+        if (entry.version == version) {
+            return version != 0 ? &entry : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// The fast paths
+
+// A global `name`: from the module namespace `globals`, else from `builtins`.
+inline Outcome global(PyObject* globals, PyObject* builtins, const Name& name)
+{
+    if (!active) {
+        return not_given;
+    }
+    if (PyObject* value = cached_item(globals, name)) {
+        Py_INCREF(value);
+        return {value, true};
+    }
+    return global_slow(globals, builtins, name);
+}
+
+// `object.name`.
+inline Outcome attribute(PyObject* object, const Name& name)
+{
+    if (!active) {
+        return not_given;
+    }
+    const PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyModule_Type) {
+        if (PyObject* value = cached_item(series::module_namespace(object), name)) {
+            Py_INCREF(value);
+            return {value, true};
+        }
+        return module_attribute_slow(object, name);
+    }
+    const TypeEntry* entry = find(name.cache.loads, type);
+    if (entry != nullptr && entry->kind == value_slot) {
+        PyObject** values = series::readable_values(object);
+        PyObject* value = values != nullptr ? values[entry->slot] : nullptr;
+        if (value == nullptr) {
+            return not_given;
+        }
+        Py_INCREF(value);
+        return {value, true};
+    }
+    return attribute_slow(object, name, entry);
+}
+
+// `object.name = value`; false where no fast path applies (nothing done).
+inline bool set_attribute(PyObject* object, const Name& name, PyObject* value)
+{
+    if (!active) {
+        return false;
+    }
+    const TypeEntry* entry = find(name.cache.stores, Py_TYPE(object));
+    if (entry == nullptr && (entry = learn_store(object, name)) == nullptr) {
+        return false;
+    }
+    PyObject** values = entry->kind == value_slot ? series::writable_values(object) : nullptr;
+    if (values == nullptr) {
+        return false;
+    }
+    PyObject* old = values[entry->slot];
+    Py_INCREF(value);
+    values[entry->slot] = value;
+    if (old == nullptr) {
+        series::add_to_insertion_order(values, entry->slot);
+    } else {
+        Py_DECREF(old);
+    }
+    return true;
+}
+
+// `object.name`, looked up for a call as the interpreter's method call looks it up: a method
+// of the type, called unbound with `object` first (with how to call its C function directly),
+// or what the object itself holds under that name, which hides it. 1 (found holds it), 0
+// where no cache entry knows (nothing has run), -1 with an exception set.
+struct Found {
+    PyObject* callable;
+    int convention;
+    bool unbound;
+};
+
+int find_method_slow(PyObject* object, const Name& name, const TypeEntry& entry, Found& found);
+
+inline int find_method(PyObject* object, const Name& name, Found& found)
+{
+    if (!active) {
+        return 0;
+    }
+    PyTypeObject* type = Py_TYPE(object);
+    const TypeEntry* entry = find(name.cache.methods, type);
+    if (entry == nullptr && (entry = learn_method(object, name)) == nullptr) {
+        return 0;
+    }
+    if (entry->kind != method) {
+        return 0;
+    }
+    bool shown;
+    switch (entry->hiding) {
+    case nowhere:
+        shown = true;
+        break;
+    case shared_keys:
+        shown = series::readable_values(object) != nullptr && series::shared_key_count(type) == entry->slot;
+        break;
+    default:
+        shown = series::instance_dict(object) == nullptr;
+        break;
+    }
+    if (!shown) {
+        return find_method_slow(object, name, *entry, found);
+    }
+    Py_INCREF(entry->found); // held for the call, which may change the type that holds it
+    found = {entry->found, entry->convention, true};
+    return 1;
+}
+
+inline PyObject* checked_result(const Frame& frame, PyObject* callable, PyObject* result)
+{
+    if (result != nullptr && !series::error_set(frame.thread())) {
+        return result;
+    }
+    return series::check_result(frame.thread(), callable, result);
+}
+
+// `callable(*arguments[:count])` (count as vectorcall counts), through its vectorcall, with
+// the interpreter's check of the result.
+inline PyObject* call(const Frame& frame, PyObject* callable, PyObject* const* arguments, size_t count,
+                      PyObject* keyword_names)
+{
+#ifdef KESTROVA_HAS_VECTORCALL
+    const PyTypeObject* type = Py_TYPE(callable);
+    if (active && (type->tp_flags & compat::vectorcall_flag)) {
+        // Include/cpython/object.h: tp_vectorcall_offset, valid with Py_TPFLAGS_HAVE_VECTORCALL.
+        const vectorcallfunc vectorcall =
+            *reinterpret_cast<vectorcallfunc*>(reinterpret_cast<char*>(callable) + type->tp_vectorcall_offset);
+        if (vectorcall != nullptr) {
+            return checked_result(frame, callable, vectorcall(callable, arguments, count, keyword_names));
+        }
+    }
+#else
+    (void)frame;
+#endif
+    return PyObject_Vectorcall(callable, arguments, count, keyword_names);
+}
+
+// The call of what find_method found, `arguments[0]` the object it was found on: a method's C
+// function directly, as the interpreter's specialised call calls it, where its calling
+// convention takes the arguments as they are.
+inline PyObject* call_found(const Frame& frame, const Found& found, PyObject* const* arguments, size_t count,
+                            PyObject* keyword_names)
+{
+    const Py_ssize_t given = PyVectorcall_NARGS(count);
+    if (!found.unbound) {
+        return call(frame, found.callable, arguments + 1,
+                    static_cast<size_t>(given - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, keyword_names);
+    }
+    if (found.convention != 0 && keyword_names == nullptr) {
+        const PyMethodDef* definition = reinterpret_cast<PyMethodDescrObject*>(found.callable)->d_method;
+        PyObject* self = arguments[0];
+        if (found.convention == METH_O && given == 2) {
+            return checked_result(frame, found.callable, definition->ml_meth(self, arguments[1]));
+        }
+        if (found.convention == METH_NOARGS && given == 1) {
+            return checked_result(frame, found.callable, definition->ml_meth(self, nullptr));
+        }
+        if (found.convention == METH_FASTCALL) {
+            using Fast = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t);
+            const auto function = reinterpret_cast<Fast>(reinterpret_cast<void (*)(void)>(definition->ml_meth));
+            return checked_result(frame, found.callable, function(self, arguments + 1, given - 1));
+        }
+    }
+    return call(frame, found.callable, arguments, count, keyword_names);
+}
+
+// `object.name(*arguments[1:count])`, where arguments[0] is `object`; arguments[-1] may be
+// overwritten.
+inline Outcome call_method(const Frame& frame, PyObject* object, const Name& name, PyObject* const* arguments,
+                           size_t count)
+{
+    Found found;
+    const int known = find_method(object, name, found);
+    if (known <= 0) {
+        return known < 0 ? Outcome{nullptr, true} : not_given;
+    }
+    PyObject* result = call_found(frame, found, arguments, count, nullptr);
+    Py_DECREF(found.callable);
+    return {result, true};
+}
+
+} // namespace kestrova::fast
+
+#endif

@@ -1,0 +1,188 @@
+// The portable implementation of every operation, on the public C API alone: what each one
+// means, on every interpreter the module builds for.
+
+#include "operations.hpp"
+
+#include "constants.hpp"
+#include "equality.hpp"
+
+namespace kestrova {
+namespace {
+
+#ifdef KESTROVA_HAS_LAZY_IMPORTS
+
+// Whether `value`, which the caller holds, is a lazy-import placeholder. The type is the
+// interpreter's own, fetched at the first need and kept for the process.
+bool is_lazy_import(PyObject* value)
+{
+    static PyObject* lazy_import_type = nullptr;
+    if (lazy_import_type == nullptr) {
+        Ref types = checked(PyImport_ImportModule("types"));
+        lazy_import_type = checked(PyObject_GetAttrString(types, "LazyImportType")).release();
+    }
+    return reinterpret_cast<PyObject*>(Py_TYPE(value)) == lazy_import_type;
+}
+
+// What the interpreter's lookup of a global gives where it finds `value` under `name` in
+// `namespace_` (the globals or the builtins): the value itself, or, for a lazy import, the
+// object it resolves to, which then replaces the placeholder in the namespace if the
+// namespace still holds it there.
+Ref global_value(PyObject* namespace_, const Name& name, PyObject* value)
+{
+    Ref placeholder = Ref::share(value); // resolving runs code that may rebind the name
+    if (!compat::maybe_lazy_import(value) || !is_lazy_import(placeholder)) {
+        return placeholder;
+    }
+    Ref resolved = checked(PyObject_CallMethodNoArgs(placeholder, constants().resolve));
+    PyObject* current = nullptr;
+    const int found = checked_status(PyDict_GetItemRef(namespace_, name, &current));
+    const Ref held = Ref::steal(current);
+    if (found != 0 && current == placeholder.get()) {
+        checked_status(PyDict_SetItem(namespace_, name, resolved));
+    }
+    return resolved;
+}
+
+#else
+
+Ref global_value(PyObject*, const Name&, PyObject* value) { return Ref::share(value); }
+
+#endif
+
+} // namespace
+
+namespace portable {
+
+Ref attr(PyObject* object, const Name& name) { return checked(PyObject_GetAttr(object, name)); }
+
+Ref optional_attr(PyObject* object, const Name& name)
+{
+    // The interpreter's own optional lookup: an AttributeError means "missing", and the
+    // generic lookup does not even create one.
+    PyObject* value = nullptr;
+    if (PyObject_GetOptionalAttr(object, name, &value) < 0) {
+        throw PythonError{};
+    }
+    return Ref::steal(value);
+}
+
+void set_attr(PyObject* object, const Name& name, PyObject* value)
+{
+    checked_status(PyObject_SetAttr(object, name, value));
+}
+
+Ref global(PyObject* globals, PyObject* builtins, const Name& name)
+{
+    if (PyObject* value = PyDict_GetItemWithError(globals, name)) {
+        return global_value(globals, name, value);
+    }
+    if (PyErr_Occurred()) {
+        throw PythonError{};
+    }
+    if (PyObject* value = PyDict_GetItemWithError(builtins, name)) {
+        return global_value(builtins, name, value);
+    }
+    if (!PyErr_Occurred()) {
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
+    }
+    throw PythonError{};
+}
+
+Ref call_method(const ArgumentStack& stack, const Name& name)
+{
+    return checked(PyObject_VectorcallMethod(name, stack.arguments(), stack.positional(nullptr), nullptr));
+}
+
+Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keyword_names)
+{
+    return checked(PyObject_Vectorcall(callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
+}
+
+} // namespace portable
+
+Method::Method(const Frame& frame, PyObject* object, const Name& name) : frame_(frame)
+{
+#ifdef KESTROVA_FAST_PATHS
+    fast::Found found;
+    const int known = fast::find_method(object, name, found);
+    if (known < 0) {
+        throw PythonError{};
+    }
+    if (known > 0) {
+        callable_ = Ref::steal(found.callable);
+        self_ = found.unbound ? object : nullptr;
+        convention_ = found.convention;
+        return;
+    }
+#endif
+    callable_ = checked(PyObject_GetAttr(object, name));
+}
+
+Ref Method::operator()(std::initializer_list<PyObject*> arguments, PyObject* keyword_names) const
+{
+    const ArgumentStack stack(self_, arguments);
+#ifdef KESTROVA_FAST_PATHS
+    if (self_ != nullptr) {
+        return checked(fast::call_found(frame_, {callable_, convention_, true}, stack.arguments(),
+                                        stack.positional(keyword_names), keyword_names));
+    }
+    return checked(fast::call(frame_, callable_, stack.arguments(), stack.positional(keyword_names), keyword_names));
+#else
+    return portable::call(callable_, stack, keyword_names);
+#endif
+}
+
+Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }
+
+Ref subtract(PyObject* a, PyObject* b) { return checked(PyNumber_Subtract(a, b)); }
+
+Ref bitwise_or(PyObject* a, PyObject* b) { return checked(PyNumber_Or(a, b)); }
+
+bool equals(PyObject* a, PyObject* b)
+{
+    const int known = exact_equality(a, b);
+    if (known >= 0) {
+        return known != 0;
+    }
+    Ref result = checked(PyObject_RichCompare(a, b, Py_EQ));
+    if (result.get() == Py_True) {
+        return true;
+    }
+    if (result.get() == Py_False) {
+        return false;
+    }
+    return checked_status(PyObject_IsTrue(result)) != 0;
+}
+
+Ref pair(PyObject* a, PyObject* b)
+{
+    Ref tuple = checked(PyTuple_New(2));
+    Py_INCREF(a);
+    Py_INCREF(b);
+    PyTuple_SET_ITEM(tuple.get(), 0, a);
+    PyTuple_SET_ITEM(tuple.get(), 1, b);
+    return tuple;
+}
+
+Ref import_in_function(PyObject* name, PyObject* globals)
+{
+    return checked(PyImport_ImportModuleLevelObject(name, globals, Py_None, Py_None, 0));
+}
+
+Ref import_module(PyObject* name, PyObject* globals, PyObject* from_list)
+{
+    Ref locals = checked(PyDict_New());
+    return checked(PyImport_ImportModuleLevelObject(name, globals, locals, from_list, 0));
+}
+
+void print(PyObject* text)
+{
+    static PyObject* builtin_print = nullptr; // kept for the process
+    if (builtin_print == nullptr) {
+        Ref builtins = checked(PyImport_ImportModuleLevel("builtins", nullptr, nullptr, nullptr, 0));
+        builtin_print = checked(PyObject_GetAttr(builtins, constants().print)).release();
+    }
+    invoke(builtin_print, {text});
+}
+
+} // namespace kestrova

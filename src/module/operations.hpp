@@ -1,0 +1,205 @@
+// The operations that the statements of function bodies are made of: read an attribute, set
+// one, call a method, call with positional or keyword arguments, and the few operators,
+// imports and the printing the bodies use. Each signals failure with PythonError, so that a
+// statement is a line or two of C++.
+//
+// Each operation has one portable implementation on the public C API, correct on every
+// interpreter the module builds for (operations.cpp): it is the meaning of the operation.
+// Where this build has fast paths (fast_paths/seam.hpp) and the probe at load confirmed them,
+// an operation first asks the seam, which gives the same result faster or declines; then the
+// portable implementation decides.
+//
+// Bodies evaluate in the interpreter's order (the callable or method first, then the
+// arguments left to right), one named local per step: C++ does not order the evaluation of a
+// call's arguments.
+#pragma once
+
+#include <cassert>
+#include <initializer_list>
+
+#include "fast_paths/seam.hpp"
+#include "names.hpp"
+#include "ref.hpp"
+
+namespace kestrova {
+
+// One call of a module function, as far as the operations need it: one more level of native
+// call depth for its duration (and, with fast paths, the thread state, fetched once).
+#ifdef KESTROVA_FAST_PATHS
+using Frame = fast::Frame;
+#else
+class Frame {
+public:
+    Frame() noexcept : failed_(Py_EnterRecursiveCall(" while calling a Python object") != 0) {}
+    ~Frame()
+    {
+        if (!failed_) {
+            Py_LeaveRecursiveCall();
+        }
+    }
+    Frame(const Frame&) = delete;
+    Frame& operator=(const Frame&) = delete;
+    bool failed() const { return failed_; }
+
+private:
+    bool failed_;
+};
+#endif
+
+// The arguments of a call, with one free slot in front that vectorcall lets the callee
+// borrow (PY_VECTORCALL_ARGUMENTS_OFFSET) to prepend a bound object without copying.
+struct ArgumentStack {
+    static constexpr size_t capacity = 10;
+    PyObject* slots[capacity + 2];
+    size_t count = 0;
+
+    // `first` (if not null), then `rest`.
+    ArgumentStack(PyObject* first, std::initializer_list<PyObject*> rest)
+    {
+        assert(rest.size() < capacity); // every call site passes a handful
+        slots[0] = nullptr;
+        slots[1] = first;
+        count = first != nullptr ? 1 : 0;
+        for (PyObject* argument : rest) {
+            slots[1 + count++] = argument;
+        }
+    }
+
+    PyObject* const* arguments() const { return slots + 1; }
+
+    // The positional count (the last len(keyword_names) arguments go by keyword), flagged so
+    // that the callee may use the free slot.
+    size_t positional(PyObject* keyword_names) const
+    {
+        const size_t keywords =
+            keyword_names != nullptr ? static_cast<size_t>(PyTuple_GET_SIZE(keyword_names)) : 0;
+        return (count - keywords) | PY_VECTORCALL_ARGUMENTS_OFFSET;
+    }
+};
+
+namespace portable {
+
+Ref attr(PyObject* object, const Name& name);
+Ref optional_attr(PyObject* object, const Name& name);
+void set_attr(PyObject* object, const Name& name, PyObject* value);
+Ref global(PyObject* globals, PyObject* builtins, const Name& name);
+Ref call_method(const ArgumentStack& stack, const Name& name);
+Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keyword_names);
+
+} // namespace portable
+
+// A name the body does not define: the module namespace `globals`, then `builtins`; a lazy
+// import found there is resolved as the interpreter's own lookup resolves it.
+inline Ref global(PyObject* globals, PyObject* builtins, const Name& name)
+{
+#ifdef KESTROVA_FAST_PATHS
+    const fast::Outcome outcome = fast::global(globals, builtins, name);
+    if (outcome.given) {
+        return checked(outcome.value);
+    }
+#endif
+    return portable::global(globals, builtins, name);
+}
+
+// `object.name`.
+inline Ref attr(PyObject* object, const Name& name)
+{
+#ifdef KESTROVA_FAST_PATHS
+    const fast::Outcome outcome = fast::attribute(object, name);
+    if (outcome.given) {
+        return checked(outcome.value);
+    }
+#endif
+    return portable::attr(object, name);
+}
+
+// `object.name`, or an empty Ref where the object has no such attribute.
+inline Ref optional_attr(PyObject* object, const Name& name) { return portable::optional_attr(object, name); }
+
+// `object.name = value`.
+inline void set_attr(PyObject* object, const Name& name, PyObject* value)
+{
+#ifdef KESTROVA_FAST_PATHS
+    if (fast::set_attribute(object, name, value)) {
+        return;
+    }
+#endif
+    portable::set_attr(object, name, value);
+}
+
+// `callable(*arguments)`, or with keywords: the last len(keyword_names) arguments are passed
+// by the names in `keyword_names` (a tuple).
+inline Ref invoke(const Frame& frame, PyObject* callable, std::initializer_list<PyObject*> arguments,
+                  PyObject* keyword_names = nullptr)
+{
+    const ArgumentStack stack(nullptr, arguments);
+#ifdef KESTROVA_FAST_PATHS
+    return checked(fast::call(frame, callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
+#else
+    (void)frame;
+    return portable::call(callable, stack, keyword_names);
+#endif
+}
+
+// The same outside a call of a module function (the load).
+inline Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments)
+{
+    return portable::call(callable, ArgumentStack(nullptr, arguments), nullptr);
+}
+
+// `object.name(*arguments)`, for arguments already evaluated.
+inline Ref call_method(const Frame& frame, PyObject* object, const Name& name,
+                       std::initializer_list<PyObject*> arguments = {})
+{
+    const ArgumentStack stack(object, arguments);
+#ifdef KESTROVA_FAST_PATHS
+    const fast::Outcome outcome = fast::call_method(frame, object, name, stack.arguments(), stack.positional(nullptr));
+    if (outcome.given) {
+        return checked(outcome.value);
+    }
+#else
+    (void)frame;
+#endif
+    return portable::call_method(stack, name);
+}
+
+// `object.name`, looked up for a call whose arguments are evaluated after it (as the
+// interpreter looks a method up before it evaluates the arguments). The object must outlive
+// the Method.
+class Method {
+public:
+    Method(const Frame& frame, PyObject* object, const Name& name);
+    Ref operator()(std::initializer_list<PyObject*> arguments = {}, PyObject* keyword_names = nullptr) const;
+
+private:
+    const Frame& frame_;
+    Ref callable_;
+    PyObject* self_ = nullptr; // the object, where callable_ is called unbound
+    int convention_ = 0;       // how the fast paths call callable_ directly (0: not)
+};
+
+// `a + b`, `a - b`, `a | b`.
+Ref add(PyObject* a, PyObject* b);
+Ref subtract(PyObject* a, PyObject* b);
+Ref bitwise_or(PyObject* a, PyObject* b);
+
+// `if a == b:`: the comparison's result, then its truth.
+bool equals(PyObject* a, PyObject* b);
+
+// `(a, b)`.
+Ref pair(PyObject* a, PyObject* b);
+
+// `import name` (absolute): the top-level package, or with a from-list the module itself.
+// The importer's globals are `globals`; its locals an empty dictionary.
+Ref import_module(PyObject* name, PyObject* globals, PyObject* from_list);
+
+// `import name` inside a function body (absolute): the top-level package. Like the
+// interpreter for a function's import, it passes no locals and no from-list.
+Ref import_in_function(PyObject* name, PyObject* globals);
+
+// `print(text)` with the builtins' own print, fetched at its first use and kept for the
+// life of the process, so that neither a module attribute nor a later replacement of
+// builtins.print changes it.
+void print(PyObject* text);
+
+} // namespace kestrova

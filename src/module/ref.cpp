@@ -1,0 +1,21 @@
+#include "ref.hpp"
+
+#include <new>
+
+namespace kestrova {
+
+void set_error_from_exception() noexcept
+{
+    try {
+        throw;
+    } catch (const PythonError&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (...) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_SystemError, "unexpected C++ exception in KestrovaGUI");
+        }
+    }
+}
+
+} // namespace kestrova
