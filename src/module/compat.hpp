@@ -105,6 +105,15 @@
 #define KESTROVA_HAS_DICT_WATCHERS 1
 #endif
 
+// A small helper of a hot path, always inlined where the compiler lets one say so.
+#if defined(__GNUC__)
+#define KESTROVA_ALWAYS_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define KESTROVA_ALWAYS_INLINE __forceinline
+#else
+#define KESTROVA_ALWAYS_INLINE inline
+#endif
+
 // The major.minor version of the interpreter the build is for, as text ("3.11").
 #define KESTROVA_VERSION_TEXT(x) #x
 #define KESTROVA_EXPANDED_VERSION_TEXT(x) KESTROVA_VERSION_TEXT(x)

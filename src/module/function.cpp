@@ -32,7 +32,7 @@ PyObject* parameter_name(const Function* d, Py_ssize_t index)
     return PyTuple_GET_ITEM(d->parameter_names, index);
 }
 
-Py_ssize_t parameter_count(const Function* d) { return PyTuple_GET_SIZE(d->parameter_names); }
+Py_ssize_t parameter_count(const Function* d) { return d->parameter_count; }
 
 bool same_name(PyObject* key, PyObject* name)
 {
@@ -208,7 +208,7 @@ PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given,
     if (call.failed()) {
         return nullptr;
     }
-    if (!guarded([&] { d->signature->body(call, bound); })) {
+    if (!guarded([&] { d->body(call, bound); })) {
         add_function_traceback(d, call.line());
         return nullptr;
     }
@@ -643,6 +643,8 @@ Ref new_function_object()
     f->definition = nullptr;
     f->signature = nullptr;
     f->row = nullptr;
+    f->body = nullptr;
+    f->parameter_count = 0;
     for (PyObject** o : {&f->code, &f->qualname, &f->parameter_names, &f->globals, &f->builtins,
                          &f->inner, &f->closure, &f->assigned_name, &f->assigned_qualname,
                          &f->module, &f->doc, &f->annotations, &f->annotate, &f->type_params,
@@ -758,9 +760,11 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
     f->definition = f;
     f->signature = &signature;
     f->row = def.row;
+    f->body = signature.body;
     Py_INCREF(qualname);
     f->qualname = qualname;
     f->parameter_names = shared_names(signature.parameters, max_parameters).release();
+    f->parameter_count = PyTuple_GET_SIZE(f->parameter_names);
     Ref free_variables = shared_names(signature.free_variables, 3);
     f->code = make_code(def, qualname, f->parameter_names, free_variables).release();
     Py_INCREF(globals);

@@ -55,6 +55,8 @@ struct Function {
     // The definition: a row of a table, and what the load made from it.
     const Signature* signature;
     const void* row;
+    Body body;                  // signature->body
+    Py_ssize_t parameter_count; // the length of parameter_names
     PyObject* code;            // the bare name, the line, the parameters, the free variables
     PyObject* qualname;        // the qualified name it is defined with
     PyObject* parameter_names; // tuple of interned names, in parameter order

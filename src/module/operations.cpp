@@ -53,8 +53,6 @@ Ref global_value(PyObject*, const Name&, PyObject* value) { return Ref::share(va
 
 namespace portable {
 
-Ref attr(PyObject* object, const Name& name) { return checked(PyObject_GetAttr(object, name)); }
-
 Ref optional_attr(PyObject* object, const Name& name)
 {
     // The interpreter's own optional lookup: an AttributeError means "missing", and the
@@ -64,11 +62,6 @@ Ref optional_attr(PyObject* object, const Name& name)
         throw PythonError{};
     }
     return Ref::steal(value);
-}
-
-void set_attr(PyObject* object, const Name& name, PyObject* value)
-{
-    checked_status(PyObject_SetAttr(object, name, value));
 }
 
 Ref global(PyObject* globals, PyObject* builtins, const Name& name)
@@ -86,16 +79,6 @@ Ref global(PyObject* globals, PyObject* builtins, const Name& name)
         PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
     }
     throw PythonError{};
-}
-
-Ref call_method(const ArgumentStack& stack, const Name& name)
-{
-    return checked(PyObject_VectorcallMethod(name, stack.arguments(), stack.positional(nullptr), nullptr));
-}
-
-Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keyword_names)
-{
-    return checked(PyObject_Vectorcall(callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
 }
 
 } // namespace portable

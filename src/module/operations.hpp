@@ -77,14 +77,30 @@ struct ArgumentStack {
     }
 };
 
+// The portable implementations: the public C API, each the meaning of its operation.
 namespace portable {
 
-Ref attr(PyObject* object, const Name& name);
+inline Ref attr(PyObject* object, const Name& name) { return checked(PyObject_GetAttr(object, name)); }
+
 Ref optional_attr(PyObject* object, const Name& name);
-void set_attr(PyObject* object, const Name& name, PyObject* value);
+
+inline void set_attr(PyObject* object, const Name& name, PyObject* value)
+{
+    checked_status(PyObject_SetAttr(object, name, value));
+}
+
 Ref global(PyObject* globals, PyObject* builtins, const Name& name);
-Ref call_method(const ArgumentStack& stack, const Name& name);
-Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keyword_names);
+
+inline Ref call_method(const ArgumentStack& stack, const Name& name)
+{
+    return checked(PyObject_VectorcallMethod(name, stack.arguments(), stack.positional(nullptr), nullptr));
+}
+
+inline Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keyword_names)
+{
+    return checked(
+        PyObject_Vectorcall(callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
+}
 
 } // namespace portable
 

@@ -54,12 +54,18 @@ const Scheme schemes[] = {
 constexpr int btnconfig_line = 231;
 constexpr int scheme_lines = 5; // the comparison and four statements per scheme
 
-// `self.btn.<method>(*arguments)`, reading the button afresh.
-void on_button(Call& call, PyObject* self, const Name& method,
-               std::initializer_list<PyObject*> arguments = {})
+// `self.btn.<method>(argument)`, reading the button afresh.
+KESTROVA_ALWAYS_INLINE void on_button(Call& call, PyObject* self, const Name& method, PyObject* argument)
 {
     Ref button = attr(self, call.k.btn);
-    call_method(call, button, method, arguments);
+    call_method(call, button, method, {argument});
+}
+
+// `self.btn.<method>()`, reading the button afresh.
+KESTROVA_ALWAYS_INLINE void on_button(Call& call, PyObject* self, const Name& method)
+{
+    Ref button = attr(self, call.k.btn);
+    call_method(call, button, method);
 }
 
 // self.btn.Bind(wx.<event>, self.<handler>)
@@ -101,16 +107,16 @@ void btnconfig(Call& call, PyObject* const* arguments)
     }
     // self.btn.SetBezelWidth(0)
     call.at(line++);
-    on_button(call, self, k.SetBezelWidth, {k.int_0});
+    on_button(call, self, k.SetBezelWidth, k.int_0);
 
     // The first scheme whose number equals btntype; none is no error.
     for (const Scheme& scheme : schemes) {
         call.at(line);
         if (equals(btntype, scheme.number)) {
             call.at(line + 1);
-            on_button(call, self, k.SetBackgroundColour, {scheme.rest_background});
+            on_button(call, self, k.SetBackgroundColour, scheme.rest_background);
             call.at(line + 2);
-            on_button(call, self, k.SetForegroundColour, {scheme.rest_foreground});
+            on_button(call, self, k.SetForegroundColour, scheme.rest_foreground);
             call.at(line + 3);
             bind_hover(call, self, k.EVT_ENTER_WINDOW, scheme.enter_name);
             call.at(line + 4);
@@ -131,7 +137,7 @@ void hover(Call& call, PyObject* const* arguments)
             break;
         }
         call.at(++line);
-        on_button(call, self, call.k.*step.method, {step.colour});
+        on_button(call, self, call.k.*step.method, step.colour);
     }
     call.at(++line);
     on_button(call, self, call.k.Refresh);
