@@ -22,6 +22,10 @@ the toolkit fails, tests/stubs-pandas (pandas alone, beside the real toolkit) wh
 does. An interpreter that Debian's pytest does not support, or that has no headers to build
 for, is not tested, with its reason.
 
+The suite then runs again against a build without fast paths (Meson option
+-Dfast_paths=false: the portable operations alone) on the main interpreter, or on every one:
+KESTROVA_WITHOUT_FAST_PATHS is "main" (the default), "all" or "none".
+
 The run starts with a header naming every interpreter, the module file it tests and the
 stand-ins it uses, and ends with a pass count per interpreter. KESTROVA_PYTHONS, if set, names the other interpreters to
 use instead of those found ("none": only the main one).
@@ -212,10 +216,14 @@ def first_on_path(entries, env):
     return dict(env, PYTHONPATH=os.pathsep.join(entries + [part for part in [env.get("PYTHONPATH")] if part]))
 
 
-def build(python, version_text):
-    """Builds the module for `python` into build-py/VERSION and returns the module file."""
-    directory = os.path.join(BUILDS, version_text)
-    done = meson_setup.setup(directory, ROOT, python, ["-Dwerror=true"])
+PORTABLE_OPTIONS = ["-Dfast_paths=false"]
+
+
+def build(python, version_text, options=(), suffix=""):
+    """Builds the module for `python` into build-py/VERSION (and the suffix) and returns the
+    directory and the module file."""
+    directory = os.path.join(BUILDS, version_text + suffix)
+    done = meson_setup.setup(directory, ROOT, python, ["-Dwerror=true", *options])
     if done is not None and done.returncode != 0:
         raise RuntimeError("meson setup for %s failed:\n%s%s" % (python, done.stdout[-3000:], done.stderr[-3000:]))
     done = subprocess.run(["ninja", "-C", directory], capture_output=True, text=True)
@@ -292,6 +300,26 @@ def test(arguments):
         entries, notes = stand_ins(python, env)
         planned.append((title, python, first_on_path(entries, env), os.path.join(directory, "junit.xml"), module,
                         notes))
+
+    # Without fast paths: the main interpreter, or every one.
+    chosen = os.environ.get("KESTROVA_WITHOUT_FAST_PATHS", "main").strip()
+    if chosen not in ("main", "all", "none"):
+        print("KESTROVA_WITHOUT_FAST_PATHS must be main, all or none, not %r" % chosen)
+        return 2
+    portable = [] if chosen == "none" else planned[:1] if chosen == "main" else list(planned)
+    for title, python, env, _, _, notes in portable:
+        version_text = describe(python)[1]
+        env = {key: value for key, value in env.items() if key != "KESTROVA_INSTALLED"}
+        try:
+            directory, module = build(python, version_text, PORTABLE_OPTIONS, "-portable")
+        except RuntimeError as error:
+            print(error)
+            failures.append("%s: build without fast paths failed" % title)
+            continue
+        # Its own variants (the sanitizer and leak builds) have no fast paths either.
+        env.update(KESTROVA_BUILD=directory, KESTROVA_PORTABLE="1")
+        planned.append(("CPython %s, without fast paths (%s)" % (version_text, " ".join(PORTABLE_OPTIONS)),
+                        python, env, os.path.join(directory, "junit.xml"), module, notes))
 
     print("Interpreters tested, and the module file each one tests:")
     for title, _, _, _, module, notes in planned:

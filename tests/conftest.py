@@ -188,6 +188,9 @@ _variants = {}
 # variants with the same instrumentation, into directories of their own.
 VARIANT_OPTIONS = os.environ.get("KESTROVA_VARIANT_OPTIONS", "").split()
 VARIANT_SUFFIX = os.environ.get("KESTROVA_VARIANT_SUFFIX", "")
+# A run of the suite against a build without fast paths (KESTROVA_PORTABLE=1) builds every
+# variant without them too.
+PORTABLE = os.environ.get("KESTROVA_PORTABLE") == "1"
 
 
 @pytest.fixture(scope="session")
@@ -199,8 +202,8 @@ def build_variant():
     def build(name, *options, plain=False, python=sys.executable):
         import meson_setup
 
-        extra = [] if plain else VARIANT_OPTIONS
-        name += "" if plain else VARIANT_SUFFIX
+        extra = ([] if plain else VARIANT_OPTIONS) + (["-Dfast_paths=false"] if PORTABLE else [])
+        name += ("" if plain else VARIANT_SUFFIX) + ("-portable" if PORTABLE else "")
         if name not in _variants:
             # One set of variants per interpreter.
             directory = ROOT / "build-variants" / ("%d.%d.%d" % sys.version_info[:3]) / name
@@ -214,20 +217,20 @@ def build_variant():
     return build
 
 
-@pytest.fixture(scope="session")
-def native_wx():
+@pytest.fixture(scope="session", params=["real", "flat"])
+def native_wx(request):
     """stubwx: the near-zero-cost native stand-in for the toolkit that the benchmarks use,
-    built (once per session) with its own Meson project. Its types have no instance
-    dictionary and plain native methods, as the real toolkit's own types do."""
+    built (once per session) with its own Meson project, in each of its two shapes: the real
+    toolkit's (widgets are native wrappers whose instances can carry an attribute dictionary,
+    and GenButton is a class written as Python writes one, over such a native base), and a
+    flat one of dictionary-less native types. Lookups take different paths on each."""
     sys.path.insert(0, str(ROOT / "benchmarks"))
     import run
 
     directory = run.build_stub_toolkit()
     if directory not in sys.path:
         sys.path.insert(0, directory)
-    import stubwx
-
-    return stubwx
+    return importlib.import_module(run.STUB_SHAPES[request.param])
 
 
 @pytest.fixture

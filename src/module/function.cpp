@@ -17,13 +17,6 @@ constexpr const char* module_source = "KestrovaGUI";
 
 Function* as_function(PyObject* object) { return reinterpret_cast<Function*>(object); }
 
-// What the code object of a definition tells: its bare name, which argument errors use,
-// and its line, where they report.
-PyCodeObject* code_of(const Function* definition)
-{
-    return reinterpret_cast<PyCodeObject*>(definition->code);
-}
-
 // ---------------------------------------------------------------------------------------
 // Argument errors
 
@@ -69,7 +62,7 @@ Py_ssize_t find_parameter(const Function* d, PyObject* key)
 // Raises the argument error `format`, filled with the bare name and `value`; false.
 bool argument_error(const Function* d, const char* format, PyObject* value = nullptr)
 {
-    PyErr_Format(PyExc_TypeError, format, code_of(d)->co_name, value);
+    PyErr_Format(PyExc_TypeError, format, d->name, value);
     return false;
 }
 
@@ -77,13 +70,13 @@ bool wrong_count(const Function* d, Py_ssize_t given)
 {
     const Py_ssize_t expected = parameter_count(d);
     PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)",
-                 code_of(d)->co_name, "exactly", expected, expected == 1 ? "" : "s", given);
+                 d->name, "exactly", expected, expected == 1 ? "" : "s", given);
     return false;
 }
 
 bool wrong_form(const Function* d, const char* format, Py_ssize_t given)
 {
-    PyErr_Format(PyExc_TypeError, format, code_of(d)->co_name, given);
+    PyErr_Format(PyExc_TypeError, format, d->name, given);
     return false;
 }
 
@@ -196,7 +189,7 @@ PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given,
         if (!bind_arguments(d, positional, given, keywords, keyword_values, keyword_count,
                             bound_storage)) {
             if (d->signature->form == CallForm::parameters) {
-                add_function_traceback(d, code_of(d)->co_firstlineno);
+                add_function_traceback(d, d->line);
             }
             return nullptr;
         }
@@ -284,7 +277,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept
     if (f->definition != f) {
         Py_VISIT(reinterpret_cast<PyObject*>(f->definition));
     }
-    for (PyObject* o : {f->code, f->qualname, f->parameter_names, f->globals, f->builtins,
+    for (PyObject* o : {f->code, f->qualname, f->name, f->parameter_names, f->globals, f->builtins,
                         f->inner, f->closure, f->assigned_name, f->assigned_qualname, f->module,
                         f->doc, f->annotations, f->annotate, f->type_params, f->dict}) {
         Py_VISIT(o);
@@ -316,6 +309,7 @@ void function_dealloc(PyObject* self) noexcept
     function_clear(self);
     Py_CLEAR(f->code);
     Py_CLEAR(f->qualname);
+    Py_CLEAR(f->name);
     Py_CLEAR(f->parameter_names);
     if (f->definition != f) {
         Py_XDECREF(reinterpret_cast<PyObject*>(f->definition));
@@ -345,7 +339,7 @@ void replace(PyObject*& field, PyObject* value)
 PyObject* get_name(PyObject* self, void*) noexcept
 {
     const Function* f = as_function(self);
-    return new_ref_or(f->assigned_name, code_of(f->definition)->co_name);
+    return new_ref_or(f->assigned_name, f->definition->name);
 }
 
 PyObject* get_qualname(PyObject* self, void*) noexcept
@@ -645,7 +639,8 @@ Ref new_function_object()
     f->row = nullptr;
     f->body = nullptr;
     f->parameter_count = 0;
-    for (PyObject** o : {&f->code, &f->qualname, &f->parameter_names, &f->globals, &f->builtins,
+    f->line = 0;
+    for (PyObject** o : {&f->code, &f->qualname, &f->name, &f->parameter_names, &f->globals, &f->builtins,
                          &f->inner, &f->closure, &f->assigned_name, &f->assigned_qualname,
                          &f->module, &f->doc, &f->annotations, &f->annotate, &f->type_params,
                          &f->dict, &f->weakrefs}) {
@@ -700,20 +695,18 @@ void set_item(PyObject* dict, PyObject* key, Ref value)
 
 // A code object for introspection: file, name, first line, parameters and free
 // variables, so that the host's tools show the function's signature.
-Ref make_code(const FunctionDef& def, PyObject* qualname, PyObject* parameters,
+Ref make_code(const FunctionDef& def, PyObject* name, PyObject* qualname, PyObject* parameters,
               PyObject* free_variables)
 {
     Ref empty = checked(reinterpret_cast<PyObject*>(PyCode_NewEmpty(module_source, def.name,
                                                                     def.line)));
-    // Interned, as the key of a class namespace.
-    Ref name = checked(PyUnicode_InternFromString(def.name));
     const Py_ssize_t count = PyTuple_GET_SIZE(parameters);
     const bool nested = PyTuple_GET_SIZE(free_variables) != 0;
     const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (nested ? CO_NESTED : 0);
 #ifdef KESTROVA_HAS_CODE_REPLACE
     const Constants& k = constants();
     Ref changes = checked(PyDict_New());
-    set_item(changes, k.code_name, std::move(name));
+    set_item(changes, k.code_name, Ref::share(name));
     set_item(changes, k.code_argcount, checked(PyLong_FromSsize_t(count)));
     // An argument that cannot be given by keyword shows as positional-only.
     const bool positional_only = def.signature->form == CallForm::one_argument;
@@ -732,12 +725,13 @@ Ref make_code(const FunctionDef& def, PyObject* qualname, PyObject* parameters,
 #else
     // Without code.replace, the empty code object lends the rest of a new one.
     (void)qualname;
-    auto* base = reinterpret_cast<PyCodeObject*>(empty.get());
+    const auto field = [&empty](const char* attribute) { return checked(PyObject_GetAttrString(empty, attribute)); };
+    Ref code = field("co_code"), consts = field("co_consts"), names = field("co_names"), cells = field("co_cellvars"),
+        file = field("co_filename"), lines = field("co_lnotab");
     const int arguments = static_cast<int>(count);
-    return checked(reinterpret_cast<PyObject*>(
-        PyCode_New(arguments, 0, arguments, 0, flags, base->co_code, base->co_consts, base->co_names,
-                   parameters, free_variables, base->co_cellvars, base->co_filename, name,
-                   def.line, base->co_lnotab)));
+    return checked(reinterpret_cast<PyObject*>(PyCode_New(arguments, 0, arguments, 0, flags, code, consts, names,
+                                                          parameters, free_variables, cells, file, name, def.line,
+                                                          lines)));
 #endif
 }
 
@@ -766,7 +760,9 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
     f->parameter_names = shared_names(signature.parameters, max_parameters).release();
     f->parameter_count = PyTuple_GET_SIZE(f->parameter_names);
     Ref free_variables = shared_names(signature.free_variables, 3);
-    f->code = make_code(def, qualname, f->parameter_names, free_variables).release();
+    f->name = checked(PyUnicode_InternFromString(def.name)).release();
+    f->line = def.line;
+    f->code = make_code(def, f->name, qualname, f->parameter_names, free_variables).release();
     Py_INCREF(globals);
     f->globals = globals;
     f->builtins = builtins_of(globals);
@@ -778,7 +774,7 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
 
 PyObject* defined_name(PyObject* function)
 {
-    return code_of(as_function(function)->definition)->co_name;
+    return as_function(function)->definition->name;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -57,6 +57,8 @@ struct Function {
     const void* row;
     Body body;                  // signature->body
     Py_ssize_t parameter_count; // the length of parameter_names
+    PyObject* name;             // the bare name (interned), which argument errors use
+    int line;                   // the definition line, where argument errors report
     PyObject* code;            // the bare name, the line, the parameters, the free variables
     PyObject* qualname;        // the qualified name it is defined with
     PyObject* parameter_names; // tuple of interned names, in parameter order
