@@ -11,7 +11,7 @@ import types
 import weakref
 
 import pytest
-from conftest import PORTABLE, TESTS, calls, load_stub_toolkit, module_entries
+from conftest import PORTABLE, TESTS, calls, load_stub_toolkit, module_entries, run_python
 
 WARM = 5  # calls that fill the caches before the change under test
 
@@ -384,6 +384,50 @@ def test_equality_of_int_subclasses_is_their_own(K, stub_wx):
     button.btnconfig(stub_wx.Panel(), "Go", (1, 2), (3, 4), AlwaysEqual(9), print)
     assert [args[1].__func__.__name__ for _, name, args, _ in stub_wx.log
             if name == "Bind" and args[0] != "EVT_BUTTON"] == ["OnMouseEnter0", "OnMouseLeave0"]
+
+
+# How a warmed form class changes before it is called again, made to the module's class and
+# to the plain peer's alike (each in a fresh interpreter), whose outcomes must agree.
+CLASS_CHANGES = {
+    "a new initialiser": "cls.__init__ = lambda self, *args, **kwargs: seen.append(('init', len(args), sorted(kwargs)))",
+    "a constructor": "cls.__new__ = lambda klass, *args, **kwargs: seen.append(('new', len(args), sorted(kwargs))) or object.__new__(klass)",
+    "no initialiser": "del cls.__init__",
+    "an initialiser that returns": "cls.__init__ = lambda self, *args, **kwargs: 1",
+    "a metaclass": "cls.__class__ = type('Meta', (type,), {'__call__': lambda klass, *a, **k: seen.append(('meta', len(a)))})",
+    "nothing": "pass",
+}
+CLASS_CALL = """if True:
+    import sys, {impl} as impl
+    impl.wx = impl.GenButton = None
+    import wx as toolkit
+    impl.wx = toolkit
+    cls, seen = impl.FormB, []
+    for _ in range(5):
+        cls("Cap", 10, 30, toolkit.Panel())
+    try:
+        {change}
+    except TypeError as error:
+        print(["refused", str(error)])
+        sys.exit()
+    outcomes = []
+    for arguments, keywords in [(("Cap", 10, 30, toolkit.Panel()), {{}}),
+                                (("Cap",), {{"LebarForm": 10, "PosTinggi": 30, "TargetPanel": toolkit.Panel()}})]:
+        try:
+            made = cls(*arguments, **keywords)
+            outcomes.append(type(made).__name__)
+        except TypeError as error:
+            outcomes.append(str(error).replace("plain.", "").replace("KestrovaGUI.", ""))
+    print([outcomes, seen])
+"""
+
+
+@pytest.mark.parametrize("change", sorted(CLASS_CHANGES))
+def test_class_calls_follow_the_class(change):
+    done = [run_python(CLASS_CALL.format(impl=impl, change=CLASS_CHANGES[change]), path=[str(TESTS.parent / "benchmarks")])
+            for impl in ("KestrovaGUI", "plain")]
+    assert [d.returncode for d in done] == [0, 0], done[0].stderr[-2000:] + done[1].stderr[-2000:]
+    module, peer = (d.stdout.splitlines()[-1] for d in done)
+    assert module == peer
 
 
 @pytest.mark.skipif(PORTABLE, reason="this whole run tests a build without fast paths")

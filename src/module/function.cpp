@@ -11,7 +11,7 @@
 namespace kestrova {
 namespace {
 
-PyTypeObject* function_type = nullptr;
+PyTypeObject* the_function_type = nullptr;
 
 constexpr const char* module_source = "KestrovaGUI";
 
@@ -626,7 +626,7 @@ PyType_Spec function_spec = {"KestrovaGUI.function", sizeof(Function), 0,
 
 Ref new_function_object()
 {
-    Function* f = PyObject_GC_New(Function, function_type);
+    Function* f = PyObject_GC_New(Function, the_function_type);
     if (f == nullptr) {
         throw PythonError{};
     }
@@ -739,12 +739,14 @@ Ref make_code(const FunctionDef& def, PyObject* name, PyObject* qualname, PyObje
 
 void ready_function_type()
 {
-    if (function_type == nullptr) {
-        function_type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&function_spec)).release());
-        compat::set_offsets(function_type, offsetof(Function, dict), offsetof(Function, weakrefs),
+    if (the_function_type == nullptr) {
+        the_function_type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&function_spec)).release());
+        compat::set_offsets(the_function_type, offsetof(Function, dict), offsetof(Function, weakrefs),
                             vectorcall_offset);
     }
 }
+
+PyTypeObject* function_type() { return the_function_type; }
 
 Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals, PyObject* inner)
 {

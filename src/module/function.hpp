@@ -82,6 +82,7 @@ struct Function {
 
 // Creates the type once per process.
 void ready_function_type();
+PyTypeObject* function_type();
 
 // Makes a function object for `def`, named `qualname` within the module, whose names
 // resolve in `globals`. `inner`, if given, is the prototype of the function that each

@@ -350,6 +350,7 @@ void ClassBuilder::method(const FunctionDef& def, const FunctionDef* inner)
     }
     Ref function = load_.function(def, qualname, prototype);
     checked_status(PyDict_SetItem(namespace_, defined_name(function), function));
+    has_init_ = has_init_ || std::strcmp(def.name, "__init__") == 0;
 }
 
 Ref ClassBuilder::finish()
@@ -357,7 +358,13 @@ Ref ClassBuilder::finish()
     const Constants& k = constants();
     load_.at(row_.line);
     Ref name = checked(PyUnicode_InternFromString(row_.name));
-    return invoke(reinterpret_cast<PyObject*>(&PyType_Type), {name, k.empty_tuple, namespace_});
+    Ref made = invoke(reinterpret_cast<PyObject*>(&PyType_Type), {name, k.empty_tuple, namespace_});
+#ifdef KESTROVA_FAST_PATHS
+    if (has_init_) {
+        fast::adopt_class(made, function_type());
+    }
+#endif
+    return made;
 }
 
 } // namespace kestrova

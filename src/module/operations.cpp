@@ -158,14 +158,14 @@ Ref import_module(PyObject* name, PyObject* globals, PyObject* from_list)
     return checked(PyImport_ImportModuleLevelObject(name, globals, locals, from_list, 0));
 }
 
-void print(PyObject* text)
+PyObject* builtin_print()
 {
-    static PyObject* builtin_print = nullptr; // kept for the process
-    if (builtin_print == nullptr) {
+    static PyObject* print = nullptr; // kept for the process
+    if (print == nullptr) {
         Ref builtins = checked(PyImport_ImportModuleLevel("builtins", nullptr, nullptr, nullptr, 0));
-        builtin_print = checked(PyObject_GetAttr(builtins, constants().print)).release();
+        print = checked(PyObject_GetAttr(builtins, constants().print)).release();
     }
-    invoke(builtin_print, {text});
+    return print;
 }
 
 } // namespace kestrova

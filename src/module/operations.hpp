@@ -106,7 +106,7 @@ inline Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keywor
 
 // A name the body does not define: the module namespace `globals`, then `builtins`; a lazy
 // import found there is resolved as the interpreter's own lookup resolves it.
-inline Ref global(PyObject* globals, PyObject* builtins, const Name& name)
+KESTROVA_ALWAYS_INLINE Ref global(PyObject* globals, PyObject* builtins, const Name& name)
 {
 #ifdef KESTROVA_FAST_PATHS
     const fast::Outcome outcome = fast::global(globals, builtins, name);
@@ -118,7 +118,7 @@ inline Ref global(PyObject* globals, PyObject* builtins, const Name& name)
 }
 
 // `object.name`.
-inline Ref attr(PyObject* object, const Name& name)
+KESTROVA_ALWAYS_INLINE Ref attr(PyObject* object, const Name& name)
 {
 #ifdef KESTROVA_FAST_PATHS
     const fast::Outcome outcome = fast::attribute(object, name);
@@ -133,7 +133,7 @@ inline Ref attr(PyObject* object, const Name& name)
 inline Ref optional_attr(PyObject* object, const Name& name) { return portable::optional_attr(object, name); }
 
 // `object.name = value`.
-inline void set_attr(PyObject* object, const Name& name, PyObject* value)
+KESTROVA_ALWAYS_INLINE void set_attr(PyObject* object, const Name& name, PyObject* value)
 {
 #ifdef KESTROVA_FAST_PATHS
     if (fast::set_attribute(object, name, value)) {
@@ -145,7 +145,7 @@ inline void set_attr(PyObject* object, const Name& name, PyObject* value)
 
 // `callable(*arguments)`, or with keywords: the last len(keyword_names) arguments are passed
 // by the names in `keyword_names` (a tuple).
-inline Ref invoke(const Frame& frame, PyObject* callable, std::initializer_list<PyObject*> arguments,
+KESTROVA_ALWAYS_INLINE Ref invoke(const Frame& frame, PyObject* callable, std::initializer_list<PyObject*> arguments,
                   PyObject* keyword_names = nullptr)
 {
     const ArgumentStack stack(nullptr, arguments);
@@ -164,7 +164,7 @@ inline Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments
 }
 
 // `object.name(*arguments)`, for arguments already evaluated.
-inline Ref call_method(const Frame& frame, PyObject* object, const Name& name,
+KESTROVA_ALWAYS_INLINE Ref call_method(const Frame& frame, PyObject* object, const Name& name,
                        std::initializer_list<PyObject*> arguments = {})
 {
     const ArgumentStack stack(object, arguments);
@@ -215,7 +215,9 @@ Ref import_in_function(PyObject* name, PyObject* globals);
 
 // `print(text)` with the builtins' own print, fetched at its first use and kept for the
 // life of the process, so that neither a module attribute nor a later replacement of
-// builtins.print changes it.
-void print(PyObject* text);
+// builtins.print changes it; in a function body, or at load.
+PyObject* builtin_print();
+inline void print(const Frame& frame, PyObject* text) { invoke(frame, builtin_print(), {text}); }
+inline void print(PyObject* text) { invoke(builtin_print(), {text}); }
 
 } // namespace kestrova

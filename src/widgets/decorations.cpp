@@ -83,9 +83,9 @@ void set_icon(Call& call, PyObject* const* arguments)
 void print_separator(Call& call, PyObject* const*)
 {
     call.at(342);
-    print(call.row<Separator>().text);
+    print(call, call.row<Separator>().text);
     call.at(343);
-    print(call.k.text_empty);
+    print(call, call.k.text_empty);
 }
 
 const Signature show_image_signature{

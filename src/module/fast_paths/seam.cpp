@@ -491,6 +491,184 @@ int find_method_slow(PyObject* object, const Name& name, const TypeEntry& entry,
 }
 
 // ---------------------------------------------------------------------------------------
+// Classes of the module
+
+#ifdef KESTROVA_HAS_TYPE_VECTORCALL
+
+namespace {
+
+// A class of the module, and its initialiser (borrowed) while its version tag holds.
+struct ClassCall {
+    PyTypeObject* type = nullptr; // identity only
+    unsigned int version = 0;
+    PyObject* init = nullptr;
+};
+
+ClassCall class_calls[16];
+PyTypeObject* own_functions = nullptr; // the type of the module's functions
+initproc calls_init = nullptr; // the class slot that calls __init__ (typeobject.c's slot_tp_init)
+PyObject* init_name = nullptr;
+PyObject* empty_tuple = nullptr;
+
+ClassCall* class_call(PyTypeObject* type)
+{
+    for (ClassCall& entry : class_calls) {
+        if (entry.type == type) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// Whether type's call of the class is still object's __new__, then an initialiser that
+// binds plainly and is called through vectorcall; found without running code.
+bool learn_class_call(PyTypeObject* type, ClassCall& entry)
+{
+    PyObject* init = _PyType_Lookup(type, init_name);
+    const unsigned int version = series::version_of(type);
+    if (version == 0 || init == nullptr || Py_TYPE(type) != &PyType_Type ||
+        type->tp_new != PyBaseObject_Type.tp_new || type->tp_init != calls_init ||
+        (type->tp_flags & Py_TPFLAGS_IS_ABSTRACT) || !compat::binds_plainly(init) ||
+        !(Py_TYPE(init)->tp_flags & compat::vectorcall_flag)) {
+        return false;
+    }
+    entry.version = version;
+    entry.init = init;
+    return true;
+}
+
+// type's call, with the arguments as it takes them.
+PyObject* type_call(PyObject* callable, PyObject* const* arguments, Py_ssize_t given, PyObject* keyword_names)
+{
+    PyObject* positional = PyTuple_New(given);
+    if (positional == nullptr) {
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < given; ++i) {
+        Py_INCREF(arguments[i]);
+        PyTuple_SET_ITEM(positional, i, arguments[i]);
+    }
+    PyObject* keywords = nullptr;
+    if (keyword_names != nullptr && PyTuple_GET_SIZE(keyword_names) != 0) {
+        keywords = PyDict_New();
+        for (Py_ssize_t i = 0; keywords != nullptr && i < PyTuple_GET_SIZE(keyword_names); ++i) {
+            if (PyDict_SetItem(keywords, PyTuple_GET_ITEM(keyword_names, i), arguments[given + i]) < 0) {
+                Py_CLEAR(keywords);
+            }
+        }
+        if (keywords == nullptr) {
+            Py_DECREF(positional);
+            return nullptr;
+        }
+    }
+    PyObject* result = Py_TYPE(callable)->tp_call(callable, positional, keywords);
+    Py_DECREF(positional);
+    Py_XDECREF(keywords);
+    return result;
+}
+
+PyObject* call_class(PyObject* callable, PyObject* const* arguments, size_t count, PyObject* keyword_names)
+{
+    auto* type = reinterpret_cast<PyTypeObject*>(callable);
+    ClassCall* entry = class_call(type);
+    const Py_ssize_t given = PyVectorcall_NARGS(count);
+    const unsigned int version = series::version_of(type);
+    if (entry == nullptr || ((version == 0 || entry->version != version) && !learn_class_call(type, *entry))) {
+        return type_call(callable, arguments, given, keyword_names);
+    }
+    // object.__new__ makes the instance (and its values); the initialiser then runs with it
+    // first, and must give None.
+    PyObject* self = type->tp_new(type, empty_tuple, nullptr);
+    if (self == nullptr) {
+        return nullptr;
+    }
+    PyObject* init = entry->init;
+    Py_INCREF(init);
+    PyObject* result;
+    if (count & PY_VECTORCALL_ARGUMENTS_OFFSET) {
+        // The caller lends the slot before the arguments: the instance goes there for the call.
+        auto** slot = const_cast<PyObject**>(arguments) - 1;
+        PyObject* lent = *slot;
+        *slot = self;
+        const size_t with_self = static_cast<size_t>(given + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET;
+        if (Py_TYPE(init) == own_functions) {
+            // The module's own initialiser, which reports its failures faithfully.
+            const vectorcallfunc vectorcall = *reinterpret_cast<vectorcallfunc*>(
+                reinterpret_cast<char*>(init) + own_functions->tp_vectorcall_offset);
+            result = vectorcall(init, slot, with_self, keyword_names);
+        } else {
+            result = PyObject_Vectorcall(init, slot, with_self, keyword_names);
+        }
+        *slot = lent;
+    } else {
+        const Py_ssize_t total = given + (keyword_names != nullptr ? PyTuple_GET_SIZE(keyword_names) : 0);
+        auto** stack = static_cast<PyObject**>(PyMem_Malloc((total + 2) * sizeof(PyObject*)));
+        if (stack == nullptr) {
+            result = PyErr_NoMemory();
+        } else {
+            stack[1] = self;
+            for (Py_ssize_t i = 0; i < total; ++i) {
+                stack[2 + i] = arguments[i];
+            }
+            result = PyObject_Vectorcall(init, stack + 1, static_cast<size_t>(given + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                         keyword_names);
+            PyMem_Free(stack);
+        }
+    }
+    Py_DECREF(init);
+    if (result != nullptr && result != Py_None) {
+        PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(result)->tp_name);
+        Py_CLEAR(result);
+    }
+    if (result == nullptr) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    Py_DECREF(result);
+    return self;
+}
+
+} // namespace
+
+void adopt_class(PyObject* made, PyTypeObject* functions)
+{
+    auto* type = reinterpret_cast<PyTypeObject*>(made);
+    if (!active) {
+        return;
+    }
+    own_functions = functions;
+    if (init_name == nullptr) {
+        init_name = PyUnicode_InternFromString("__init__");
+        empty_tuple = PyTuple_New(0);
+        if (init_name == nullptr || empty_tuple == nullptr) {
+            PyErr_Clear();
+            Py_CLEAR(init_name);
+            return;
+        }
+    }
+    if (calls_init == nullptr) {
+        calls_init = type->tp_init; // the first class with an initialiser of the module's shows it
+    }
+    ClassCall* entry = class_call(type);
+    for (ClassCall& free : class_calls) {
+        if (entry == nullptr && free.type == nullptr) {
+            entry = &free;
+        }
+    }
+    if (entry == nullptr || type->tp_init != calls_init) {
+        return;
+    }
+    *entry = ClassCall{type, 0, nullptr};
+    type->tp_vectorcall = call_class;
+}
+
+#else
+
+void adopt_class(PyObject*, PyTypeObject*) {}
+
+#endif
+
+// ---------------------------------------------------------------------------------------
 // The probe
 
 namespace {

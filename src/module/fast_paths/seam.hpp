@@ -102,7 +102,7 @@ inline std::uint64_t stamp(PyObject* dict) { return series::dict_version(dict); 
 #endif
 
 // `dict[name]` (borrowed) where a cache entry vouches for it, else null.
-inline PyObject* cached_item(PyObject* dict, const Name& name)
+KESTROVA_ALWAYS_INLINE PyObject* cached_item(PyObject* dict, const Name& name)
 {
     const std::uint64_t current = stamp(dict);
     for (const DictEntry& entry : name.cache.items.entries) {
@@ -113,7 +113,7 @@ inline PyObject* cached_item(PyObject* dict, const Name& name)
     return nullptr;
 }
 
-inline const TypeEntry* find(const Ways<TypeEntry, 4>& ways, const PyTypeObject* type)
+KESTROVA_ALWAYS_INLINE const TypeEntry* find(const Ways<TypeEntry, 4>& ways, const PyTypeObject* type)
 {
     const unsigned int version = series::version_of(type);
     for (const TypeEntry& entry : ways.entries) {
@@ -128,7 +128,7 @@ inline const TypeEntry* find(const Ways<TypeEntry, 4>& ways, const PyTypeObject*
 // The fast paths
 
 // A global `name`: from the module namespace `globals`, else from `builtins`.
-inline Outcome global(PyObject* globals, PyObject* builtins, const Name& name)
+KESTROVA_ALWAYS_INLINE Outcome global(PyObject* globals, PyObject* builtins, const Name& name)
 {
     if (!active) {
         return not_given;
@@ -141,7 +141,7 @@ inline Outcome global(PyObject* globals, PyObject* builtins, const Name& name)
 }
 
 // `object.name`.
-inline Outcome attribute(PyObject* object, const Name& name)
+KESTROVA_ALWAYS_INLINE Outcome attribute(PyObject* object, const Name& name)
 {
     if (!active) {
         return not_given;
@@ -168,7 +168,7 @@ inline Outcome attribute(PyObject* object, const Name& name)
 }
 
 // `object.name = value`; false where no fast path applies (nothing done).
-inline bool set_attribute(PyObject* object, const Name& name, PyObject* value)
+KESTROVA_ALWAYS_INLINE bool set_attribute(PyObject* object, const Name& name, PyObject* value)
 {
     if (!active) {
         return false;
@@ -204,7 +204,7 @@ struct Found {
 
 int find_method_slow(PyObject* object, const Name& name, const TypeEntry& entry, Found& found);
 
-inline int find_method(PyObject* object, const Name& name, Found& found)
+KESTROVA_ALWAYS_INLINE int find_method(PyObject* object, const Name& name, Found& found)
 {
     if (!active) {
         return 0;
@@ -237,7 +237,7 @@ inline int find_method(PyObject* object, const Name& name, Found& found)
     return 1;
 }
 
-inline PyObject* checked_result(const Frame& frame, PyObject* callable, PyObject* result)
+KESTROVA_ALWAYS_INLINE PyObject* checked_result(const Frame& frame, PyObject* callable, PyObject* result)
 {
     if (result != nullptr && !series::error_set(frame.thread())) {
         return result;
@@ -247,7 +247,7 @@ inline PyObject* checked_result(const Frame& frame, PyObject* callable, PyObject
 
 // `callable(*arguments[:count])` (count as vectorcall counts), through its vectorcall, with
 // the interpreter's check of the result.
-inline PyObject* call(const Frame& frame, PyObject* callable, PyObject* const* arguments, size_t count,
+KESTROVA_ALWAYS_INLINE PyObject* call(const Frame& frame, PyObject* callable, PyObject* const* arguments, size_t count,
                       PyObject* keyword_names)
 {
 #ifdef KESTROVA_HAS_VECTORCALL
@@ -269,7 +269,7 @@ inline PyObject* call(const Frame& frame, PyObject* callable, PyObject* const* a
 // The call of what find_method found, `arguments[0]` the object it was found on: a method's C
 // function directly, as the interpreter's specialised call calls it, where its calling
 // convention takes the arguments as they are.
-inline PyObject* call_found(const Frame& frame, const Found& found, PyObject* const* arguments, size_t count,
+KESTROVA_ALWAYS_INLINE PyObject* call_found(const Frame& frame, const Found& found, PyObject* const* arguments, size_t count,
                             PyObject* keyword_names)
 {
     const Py_ssize_t given = PyVectorcall_NARGS(count);
@@ -295,9 +295,17 @@ inline PyObject* call_found(const Frame& frame, const Found& found, PyObject* co
     return call(frame, found.callable, arguments, count, keyword_names);
 }
 
+// Gives a class of the module, just made by `type` with an initialiser of the module, a call
+// of its own: while the class keeps object's __new__, type's way of calling and that
+// initialiser (its version tag holds), an instance is made and initialised as type's call
+// makes it, without the argument tuple and dictionary of the generic call; otherwise type's
+// call decides. (A class without an initialiser keeps type's call, whose argument errors come
+// before any unpacking of keywords.) `functions` is the type of the module's functions.
+void adopt_class(PyObject* made, PyTypeObject* functions);
+
 // `object.name(*arguments[1:count])`, where arguments[0] is `object`; arguments[-1] may be
 // overwritten.
-inline Outcome call_method(const Frame& frame, PyObject* object, const Name& name, PyObject* const* arguments,
+KESTROVA_ALWAYS_INLINE Outcome call_method(const Frame& frame, PyObject* object, const Name& name, PyObject* const* arguments,
                            size_t count)
 {
     Found found;
