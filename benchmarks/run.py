@@ -636,25 +636,28 @@ def markdown(results):
 
 def interpreters_markdown(runs):
     """One table over several interpreters: `runs` is [(label, results)], the main
-    interpreter first (its times, and its real-toolkit ratios where it has them), then one
-    ratio column per interpreter, from the stub toolkit."""
+    interpreter first (its times per call on the stub toolkit), then one ratio column per
+    interpreter from the stub toolkit, then one per interpreter that timed the real toolkit."""
     main = runs[0][1]
-    real = main.get("real")
-    real_rows = {row["name"]: row for row in real["rows"]} if real else {}
     stubs = [(label, {row["name"]: row for row in results["stub"]["rows"]}) for label, results in runs]
+    reals = [(label, {row["name"]: row for row in results["real"]["rows"]}, results["real"])
+             for label, results in runs if results.get("real")]
     header = ["entry point", "%s: module ns" % runs[0][0], "plain ns"] + \
-        ["ratio %s" % label for label, _ in runs] + (["real toolkit %s: ratio" % runs[0][0]] if real else [])
+        ["ratio %s" % label for label, _ in runs] + ["real toolkit %s: ratio" % label for label, _, _ in reals]
     lines = ["| " + " | ".join(header) + " |", "|---" + "|---:" * (len(header) - 1) + "|"]
     for row in main["stub"]["rows"]:
         name = row["name"]
         cells = [name.replace("|", "\\|"), "%.0f" % row["module_ns"], "%.0f" % row["plain_ns"]]
         cells += ["%.2f" % rows[name]["ratio"] if name in rows else "-" for _, rows in stubs]
-        if real:
-            cells.append("%.2f" % real_rows[name]["ratio"] if name in real_rows else "-")
+        cells += ["%.2f" % rows[name]["ratio"] if name in rows else "-" for _, rows, _ in reals]
+        lines.append("| " + " | ".join(cells) + " |")
+    if reals:
+        cells = ["panel of 100 rows", "", ""] + [""] * len(runs)
+        cells += ["%.2f" % rows["panel of 100 rows"]["ratio"] if "panel of 100 rows" in rows else "-"
+                  for _, rows, _ in reals]
         lines.append("| " + " | ".join(cells) + " |")
     cells = ["**median ratio**", "", ""] + ["**%.2f**" % results["stub"]["median_ratio"] for _, results in runs]
-    if real:
-        cells.append("**%.2f**" % real["median_ratio"])
+    cells += ["**%.2f**" % real["median_ratio"] for _, _, real in reals]
     lines.append("| " + " | ".join(cells) + " |")
     return "\n".join(lines) + "\n"
 

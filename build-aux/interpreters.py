@@ -3,6 +3,7 @@
 
     build-aux/interpreters.py test --main PYTHON [--main-label TEXT] [PYTEST_ARGUMENT...]
     build-aux/interpreters.py bench --main PYTHON [RUN_ARGUMENT...]
+    build-aux/interpreters.py table RESULTS.json...
     build-aux/interpreters.py list
     build-aux/interpreters.py build PYTHON...
 
@@ -379,6 +380,23 @@ def bench(arguments):
     return 0
 
 
+def table(paths):
+    """Prints one table from the results of several runs (on several machines, say): the first
+    file's interpreter gives the times per call."""
+    sys.path.insert(0, os.path.join(ROOT, "benchmarks"))
+    import run
+
+    runs = []
+    for path in paths:
+        with open(path) as handle:
+            results = json.load(handle)
+        label = os.path.basename(path)[len("results-"):-len(".json")] if os.path.basename(path).startswith(
+            "results-") else results["machine"].get("python", path)
+        runs.append((label, results))
+    print(run.interpreters_markdown(runs))
+    return 0
+
+
 def main():
     import argparse
 
@@ -391,6 +409,8 @@ def main():
     timing = commands.add_parser("bench")
     timing.add_argument("--main", required=True, help="the main interpreter (with the real toolkit)")
     timing.add_argument("run", nargs="*", help="further benchmarks/run.py arguments")
+    tabling = commands.add_parser("table", help="one table from the results of several runs of `bench`")
+    tabling.add_argument("results", nargs="+", help="build-bench/results-VERSION.json files, main one first")
     commands.add_parser("list")
     make = commands.add_parser("build")
     make.add_argument("python", nargs="+")
@@ -399,6 +419,8 @@ def main():
         sys.exit(test(arguments))
     if arguments.command == "bench":
         sys.exit(bench(arguments))
+    if arguments.command == "table":
+        sys.exit(table(arguments.results))
     if arguments.command == "list":
         for python, _, version_text in other_interpreters(sys.executable):
             print("CPython %s %s" % (version_text, python))
