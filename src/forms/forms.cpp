@@ -11,7 +11,7 @@ namespace {
 PyObject* x_of(const RowInteger& x, PyObject* left) { return x.value == pos_left ? left : x.object; }
 
 // `self.entryOpenFile.<method>(argument)`
-void call_on_entry(Call& call, PyObject* self, const Form& form, const Name& method, PyObject* argument)
+KESTROVA_ALWAYS_INLINE void call_on_entry(Call& call, PyObject* self, const Form& form, const Name& method, PyObject* argument)
 {
     Ref entry = attr(self, form.entry);
     call_method(call, entry, method, {argument});

@@ -4,7 +4,6 @@
 #include "operations.hpp"
 
 #include "constants.hpp"
-#include "equality.hpp"
 
 namespace kestrova {
 namespace {
@@ -83,50 +82,8 @@ Ref global(PyObject* globals, PyObject* builtins, const Name& name)
 
 } // namespace portable
 
-Method::Method(const Frame& frame, PyObject* object, const Name& name) : frame_(frame)
+bool compare_equal(PyObject* a, PyObject* b)
 {
-#ifdef KESTROVA_FAST_PATHS
-    fast::Found found;
-    const int known = fast::find_method(object, name, found);
-    if (known < 0) {
-        throw PythonError{};
-    }
-    if (known > 0) {
-        callable_ = Ref::steal(found.callable);
-        self_ = found.unbound ? object : nullptr;
-        convention_ = found.convention;
-        return;
-    }
-#endif
-    callable_ = checked(PyObject_GetAttr(object, name));
-}
-
-Ref Method::operator()(std::initializer_list<PyObject*> arguments, PyObject* keyword_names) const
-{
-    const ArgumentStack stack(self_, arguments);
-#ifdef KESTROVA_FAST_PATHS
-    if (self_ != nullptr) {
-        return checked(fast::call_found(frame_, {callable_, convention_, true}, stack.arguments(),
-                                        stack.positional(keyword_names), keyword_names));
-    }
-    return checked(fast::call(frame_, callable_, stack.arguments(), stack.positional(keyword_names), keyword_names));
-#else
-    return portable::call(callable_, stack, keyword_names);
-#endif
-}
-
-Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }
-
-Ref subtract(PyObject* a, PyObject* b) { return checked(PyNumber_Subtract(a, b)); }
-
-Ref bitwise_or(PyObject* a, PyObject* b) { return checked(PyNumber_Or(a, b)); }
-
-bool equals(PyObject* a, PyObject* b)
-{
-    const int known = exact_equality(a, b);
-    if (known >= 0) {
-        return known != 0;
-    }
     Ref result = checked(PyObject_RichCompare(a, b, Py_EQ));
     if (result.get() == Py_True) {
         return true;
@@ -135,16 +92,6 @@ bool equals(PyObject* a, PyObject* b)
         return false;
     }
     return checked_status(PyObject_IsTrue(result)) != 0;
-}
-
-Ref pair(PyObject* a, PyObject* b)
-{
-    Ref tuple = checked(PyTuple_New(2));
-    Py_INCREF(a);
-    Py_INCREF(b);
-    PyTuple_SET_ITEM(tuple.get(), 0, a);
-    PyTuple_SET_ITEM(tuple.get(), 1, b);
-    return tuple;
 }
 
 Ref import_in_function(PyObject* name, PyObject* globals)

@@ -17,6 +17,7 @@
 #include <cassert>
 #include <initializer_list>
 
+#include "equality.hpp"
 #include "fast_paths/seam.hpp"
 #include "names.hpp"
 #include "ref.hpp"
@@ -184,8 +185,38 @@ KESTROVA_ALWAYS_INLINE Ref call_method(const Frame& frame, PyObject* object, con
 // the Method.
 class Method {
 public:
-    Method(const Frame& frame, PyObject* object, const Name& name);
-    Ref operator()(std::initializer_list<PyObject*> arguments = {}, PyObject* keyword_names = nullptr) const;
+    KESTROVA_ALWAYS_INLINE Method(const Frame& frame, PyObject* object, const Name& name) : frame_(frame)
+    {
+#ifdef KESTROVA_FAST_PATHS
+        fast::Found found;
+        const int known = fast::find_method(object, name, found);
+        if (known < 0) {
+            throw PythonError{};
+        }
+        if (known > 0) {
+            callable_ = Ref::steal(found.callable);
+            self_ = found.unbound ? object : nullptr;
+            convention_ = found.convention;
+            return;
+        }
+#endif
+        callable_ = portable::attr(object, name);
+    }
+
+    KESTROVA_ALWAYS_INLINE Ref operator()(std::initializer_list<PyObject*> arguments = {},
+                                          PyObject* keyword_names = nullptr) const
+    {
+        const ArgumentStack stack(self_, arguments);
+#ifdef KESTROVA_FAST_PATHS
+        if (self_ != nullptr) {
+            return checked(fast::call_found(frame_, {callable_, convention_, true}, stack.arguments(),
+                                            stack.positional(keyword_names), keyword_names));
+        }
+        return checked(fast::call(frame_, callable_, stack.arguments(), stack.positional(keyword_names), keyword_names));
+#else
+        return portable::call(callable_, stack, keyword_names);
+#endif
+    }
 
 private:
     const Frame& frame_;
@@ -195,15 +226,28 @@ private:
 };
 
 // `a + b`, `a - b`, `a | b`.
-Ref add(PyObject* a, PyObject* b);
-Ref subtract(PyObject* a, PyObject* b);
-Ref bitwise_or(PyObject* a, PyObject* b);
+inline Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }
+inline Ref subtract(PyObject* a, PyObject* b) { return checked(PyNumber_Subtract(a, b)); }
+inline Ref bitwise_or(PyObject* a, PyObject* b) { return checked(PyNumber_Or(a, b)); }
 
 // `if a == b:`: the comparison's result, then its truth.
-bool equals(PyObject* a, PyObject* b);
+bool compare_equal(PyObject* a, PyObject* b);
+inline bool equals(PyObject* a, PyObject* b)
+{
+    const int known = exact_equality(a, b);
+    return known >= 0 ? known != 0 : compare_equal(a, b);
+}
 
 // `(a, b)`.
-Ref pair(PyObject* a, PyObject* b);
+inline Ref pair(PyObject* a, PyObject* b)
+{
+    Ref tuple = checked(PyTuple_New(2));
+    Py_INCREF(a);
+    Py_INCREF(b);
+    PyTuple_SET_ITEM(tuple.get(), 0, a);
+    PyTuple_SET_ITEM(tuple.get(), 1, b);
+    return tuple;
+}
 
 // `import name` (absolute): the top-level package, or with a from-list the module itself.
 // The importer's globals are `globals`; its locals an empty dictionary.
