@@ -8,8 +8,9 @@ it) under valgrind's callgrind (against the stub toolkit, or with --toolkit real
 real one), counting only the instructions of one batch of N calls for
 each implementation, and prints instructions per call and their ratio. Unlike wall-clock
 time, the counts repeat exactly from run to run and do not depend on the machine's load.
-With --keep, the callgrind files stay in DIR (one per batch, in the order printed) for
-callgrind_annotate.
+Where a row has a floor (benchmarks/stubwx/floor.cpp: the same toolkit calls through the
+cheapest public calls), it is counted too. With --keep, the callgrind files stay in DIR (one
+per batch, in the order of the index file there) for callgrind_annotate.
 """
 
 import argparse
@@ -36,6 +37,9 @@ def inner(options):
 
     toolkit = run.RealToolkit() if options.toolkit == "real" else run.StubToolkit(options.stub_shape)
     run.bind_toolkit(toolkit, *impls.values())
+    floor = run.FLOOR if toolkit.name == "stub" else None
+    if floor is not None:
+        floor.use(toolkit.wx, toolkit.GenButton)
     selected = [row for row in rows.ROWS
                 if not options.rows or any(p in row.name for p in options.rows)]
     if options.panel:
@@ -52,9 +56,12 @@ def inner(options):
     with open(options.index, "w") as index:
         for row in selected:
             with row.context(toolkit):
-                for name, impl in impls.items():
-                    names = row.prepare(impl, toolkit)
-                    loop = rows.compile_loop(row, names)
+                measured = [(name, row, impl) for name, impl in impls.items()]
+                if floor is not None and rows.floor_row(row) is not None:
+                    measured.append(("floor", rows.floor_row(row), (floor, impls["module"])))
+                for name, measured_row, impl in measured:
+                    names = measured_row.prepare(impl, toolkit)
+                    loop = rows.compile_loop(measured_row, names)
                     loop(200, names)  # warm: specialise, fill free lists
                     stubwx.measured_call(loop, options.calls, names)
                     index.write("%s\t%s\n" % (row.name, name))
@@ -111,10 +118,10 @@ def main():
         with open(dump) as handle:
             total = int(re.search(r"^totals:\s*(\d+)", handle.read(), re.M).group(1))
         counts.setdefault(row, {})[impl] = total / (1 if options.panel else options.calls)
-    print("%-30s %12s %12s %7s" % ("entry point", "module Ir", "plain Ir", "ratio"))
+    print("%-30s %12s %12s %7s %12s" % ("entry point", "module Ir", "plain Ir", "ratio", "floor Ir"))
     for row, entry in counts.items():
-        print("%-30s %12.0f %12.0f %7.2f" % (row, entry["module"], entry["plain"],
-                                             entry["module"] / entry["plain"]))
+        print("%-30s %12.0f %12.0f %7.2f %12s" % (row, entry["module"], entry["plain"], entry["module"] / entry["plain"],
+                                                  "%.0f" % entry["floor"] if "floor" in entry else ""))
     if options.keep:
         print("callgrind files in %s (in the order above, module then plain)" % directory)
 

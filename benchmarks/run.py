@@ -350,7 +350,7 @@ def worker_table(options):
     if options.quick:
         repetitions, target = 1, 100_000
     elif toolkit.name == "real":
-        repetitions, target = 9, 5_000_000
+        repetitions, target = 21, 5_000_000
     else:
         repetitions, target = 41, 1_000_000
     repetitions = options.repetitions or repetitions
@@ -703,7 +703,7 @@ def main():
     parser.add_argument("--rows", default="",
                         help="comma-separated name fragments: time only the rows they select")
     parser.add_argument("--repetitions", type=int, default=0,
-                        help="repetitions per row (default: 41 on the stub toolkit, 9 on the real one)")
+                        help="repetitions per row (default: 41 on the stub toolkit, 21 on the real one)")
     parser.add_argument("--worker", choices=sorted(WORKERS), help=argparse.SUPPRESS)
     parser.add_argument("--toolkit", choices=["stub", "real"], help=argparse.SUPPRESS)
     parser.add_argument("--output", help=argparse.SUPPRESS)
