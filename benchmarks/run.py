@@ -350,7 +350,7 @@ def worker_table(options):
     if options.quick:
         repetitions, target = 1, 100_000
     elif toolkit.name == "real":
-        repetitions, target = 21, 5_000_000
+        repetitions, target = 21, 20_000_000
     else:
         repetitions, target = 41, 1_000_000
     repetitions = options.repetitions or repetitions
