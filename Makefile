@@ -80,7 +80,9 @@ venv: wheel
 
 # First the installed type stubs against the installed module, then the whole suite against
 # the installed module (the tests refuse to run on any other copy of it), then the same suite
-# on every other interpreter of the machine against a build for it (build-aux/interpreters.py).
+# on every other interpreter of the machine against a build for it, and last on a build
+# without fast paths (build-aux/interpreters.py; KESTROVA_WITHOUT_FAST_PATHS=all: on every
+# interpreter).
 test: venv
 	MYPY_CACHE_DIR=$(CURDIR)/$(BUILD)/mypy-cache $(VENV)/bin/python -m mypy.stubtest KestrovaGUI
 	$(GUI_ENV) $(XVFB) $(MAIN_PYTHON) build-aux/interpreters.py test --main $(VENV)/bin/python

@@ -69,25 +69,44 @@
 // confirms the facts against the running interpreter, or leaves the fast paths off.
 #if !defined(KESTROVA_NO_FAST_PATHS) && !defined(Py_LIMITED_API) && !defined(Py_GIL_DISABLED)
 #if PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x03100000
-#define KESTROVA_FAST_PATHS 313 // 3.13 to 3.15: instance values inline in the object
-#elif PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
-#define KESTROVA_FAST_PATHS 312 // 3.12: instance values behind a tagged pointer
-#elif PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000
-#define KESTROVA_FAST_PATHS 311 // 3.11: instance values behind their own pointer
+#define KESTROVA_FAST_PATHS 313 // 3.13 to 3.15: instance values inside the object
+#elif PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030D0000
+#define KESTROVA_FAST_PATHS 311 // 3.11 and 3.12: instance values beside the object
 #elif PY_VERSION_HEX >= 0x03070000 && PY_VERSION_HEX < 0x030B0000
 #define KESTROVA_FAST_PATHS 307 // 3.7 to 3.10: instance dictionaries, dictionary versions
 #endif
 #endif
 
-// The interpreter's check of a native function's result takes the thread state (3.9).
+// What the fast paths read of the thread state and of types, as it changed:
+// - the interpreter's check of a native function's result takes the thread state (3.9), and
+//   is declared for extensions until 3.12;
+// - the native call depth left is counted in `recursion_remaining` (3.11), then in
+//   `c_recursion_remaining` (3.12, 3.13); from 3.14 it is the machine stack's, measured
+//   against limits in the thread state's private part; before 3.11 the depth is counted up;
+// - the exception set is held as one object, `current_exception` (3.12), not as three;
+// - a type's version tag holds while Py_TPFLAGS_VALID_VERSION_TAG is set, until 3.12; then
+//   while it is not 0.
 #if PY_VERSION_HEX >= 0x03090000
 #define KESTROVA_HAS_THREAD_STATE_RESULT_CHECK 1
 #endif
-
-// The native call depth is the machine stack's, measured against limits of the thread state's
-// private part (3.14); before, a counter in the thread state.
-#if PY_VERSION_HEX >= 0x030E0000
-#define KESTROVA_HAS_STACK_CALL_DEPTH 1
+#if PY_VERSION_HEX < 0x030D0000
+#define KESTROVA_HAS_DECLARED_RESULT_CHECK 1
+#endif
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000
+#define KESTROVA_HAS_RECURSION_REMAINING 1
+#elif PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030E0000
+#define KESTROVA_HAS_C_RECURSION_REMAINING 1
+#endif
+#if PY_VERSION_HEX >= 0x030C0000
+#define KESTROVA_HAS_RAISED_EXCEPTION 1
+#endif
+#if PY_VERSION_HEX < 0x030D0000
+#define KESTROVA_HAS_VALID_VERSION_FLAG 1
+#endif
+// Instance values behind a tagged pointer to them or to the dictionary (3.12), not a pointer
+// of their own.
+#if PY_VERSION_HEX >= 0x030C0000
+#define KESTROVA_HAS_TAGGED_VALUES 1
 #endif
 
 // Instances whose attribute dictionary the interpreter manages (3.11), not at tp_dictoffset.
@@ -221,6 +240,10 @@ static inline PyObject* PyObject_VectorcallMethod(PyObject* name, PyObject* cons
 #if PY_VERSION_HEX < 0x03090000 && defined(__GNUC__) && !defined(_WIN32)
 #undef PyMODINIT_FUNC
 #define PyMODINIT_FUNC extern "C" __attribute__((visibility("default"))) PyObject*
+#endif
+
+#if PY_VERSION_HEX < 0x030D0000
+#define PyThreadState_GetUnchecked _PyThreadState_UncheckedGet
 #endif
 
 #if PY_VERSION_HEX < 0x030C0000

@@ -3,6 +3,8 @@
 
 #include "seam.hpp"
 
+#include "../ref.hpp"
+
 #ifdef KESTROVA_FAST_PATHS
 
 #include <cstring>
@@ -242,12 +244,20 @@ bool hiding_of(PyTypeObject* type, Hiding& hiding)
     return type->tp_dictoffset > 0;
 }
 
-// The version tag of the type, given one now if it has none (_PyType_Lookup does), and what
-// the type itself has under `name` (borrowed), found without running code.
-unsigned int look_up_on_type(PyTypeObject* type, PyObject* name, PyObject*& on_type)
+// What the type of an object has under a name (borrowed), and the type's version tag, which
+// the lookup gives it if it has none; found without running code. A version of 0: nothing
+// may be remembered.
+struct OnType {
+    PyTypeObject* type;
+    PyObject* found;
+    unsigned int version;
+};
+
+OnType look_up_on_type(PyObject* object, PyObject* name)
 {
-    on_type = _PyType_Lookup(type, name);
-    return series::version_of(type);
+    PyTypeObject* type = Py_TYPE(object);
+    PyObject* found = _PyType_Lookup(type, name);
+    return {type, found, series::version_of(type)};
 }
 
 // An entry for a non-data descriptor or method of the type, shown unless the instance hides
@@ -267,37 +277,6 @@ const TypeEntry* remember_descriptor(Ways<TypeEntry, 4>& ways, unsigned int vers
         slot = series::shared_key_count(type);
     }
     return remember(ways, version, kind, hiding, slot, found, convention);
-}
-
-const TypeEntry* learn_load(PyObject* object, const Name& name)
-{
-    PyTypeObject* type = Py_TYPE(object);
-    PyObject* on_type;
-    const unsigned int version = look_up_on_type(type, name, on_type);
-    auto& ways = name.cache.loads;
-    if (version == 0) {
-        return nullptr;
-    }
-    if (!PyUnicode_CheckExact(name.get()) || type->tp_getattro != PyObject_GenericGetAttr) {
-        return remember(ways, version, generic);
-    }
-    if (on_type != nullptr) {
-        const PyTypeObject* kind = Py_TYPE(on_type);
-        if (kind->tp_descr_get == nullptr || kind->tp_descr_set != nullptr) {
-            return remember(ways, version, generic); // a data descriptor, or a plain class attribute
-        }
-        return remember_descriptor(ways, version, descriptor, type, name, on_type, 0);
-    }
-    Hiding hiding;
-    if (!hiding_of(type, hiding) || hiding == nowhere) {
-        return remember(ways, version, generic);
-    }
-    if (hiding == a_dictionary) {
-        return remember(ways, version, dict_item, hiding);
-    }
-    const Py_ssize_t slot = series::shared_slot(type, name);
-    // A name that no instance has set yet is not among the shared keys: learnt later.
-    return slot >= 0 ? remember(ways, version, value_slot, hiding, slot) : nullptr;
 }
 
 // How a method descriptor found on `type` can be called directly: its calling convention
@@ -365,6 +344,36 @@ int own_value(const TypeEntry& entry, PyObject* object, const Name& name, PyObje
 // ---------------------------------------------------------------------------------------
 // The slow halves
 
+const TypeEntry* learn_load(PyObject* object, const Name& name)
+{
+    const auto [type, on_type, version] = look_up_on_type(object, name);
+    auto& ways = name.cache.loads;
+    if (version == 0) {
+        return nullptr;
+    }
+    if (!PyUnicode_CheckExact(name.get()) || type->tp_getattro != PyObject_GenericGetAttr) {
+        return remember(ways, version, generic);
+    }
+    if (on_type != nullptr) {
+        const PyTypeObject* kind = Py_TYPE(on_type);
+        if (kind->tp_descr_get == nullptr || kind->tp_descr_set != nullptr) {
+            return remember(ways, version, generic); // a data descriptor, or a plain class attribute
+        }
+        return remember_descriptor(ways, version, descriptor, type, name, on_type, 0);
+    }
+    Hiding hiding;
+    if (!hiding_of(type, hiding) || hiding == nowhere) {
+        return remember(ways, version, generic);
+    }
+    if (hiding == a_dictionary) {
+        return remember(ways, version, dict_item, hiding);
+    }
+    const Py_ssize_t slot = series::shared_slot(type, name);
+    // A name that no instance has set yet is not among the shared keys: learnt later.
+    return slot >= 0 ? remember(ways, version, value_slot, hiding, slot) : nullptr;
+}
+
+
 #ifdef KESTROVA_HAS_DICT_WATCHERS
 std::uint64_t watched_version = 1;
 #endif
@@ -387,21 +396,9 @@ Outcome module_attribute_slow(PyObject* module, const Name& name)
     return found_in_namespace(item(series::module_namespace(module), name));
 }
 
-Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry* entry)
+Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry& entry)
 {
-    if (entry == nullptr && (entry = learn_load(object, name)) == nullptr) {
-        return not_given;
-    }
-    switch (entry->kind) {
-    case value_slot: {
-        PyObject** values = series::readable_values(object);
-        PyObject* value = values != nullptr ? values[entry->slot] : nullptr;
-        if (value == nullptr) {
-            return not_given;
-        }
-        Py_INCREF(value);
-        return {value, true};
-    }
+    switch (entry.kind) {
     case dict_item: {
         PyObject* dict = series::instance_dict(object);
         if (dict == nullptr) {
@@ -415,10 +412,10 @@ Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry* entr
         return {value, true};
     }
     case descriptor: {
-        PyObject* found = entry->found;
+        PyObject* found = entry.found;
         Py_INCREF(found); // the instance's dictionary, and __get__, may run code
         PyObject* value = nullptr;
-        const int own = own_value(*entry, object, name, &value);
+        const int own = own_value(entry, object, name, &value);
         if (own == 0) {
             value = Py_TYPE(found)->tp_descr_get(found, object, reinterpret_cast<PyObject*>(Py_TYPE(object)));
         }
@@ -432,29 +429,24 @@ Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry* entr
 
 const TypeEntry* learn_store(PyObject* object, const Name& name)
 {
-    PyTypeObject* type = Py_TYPE(object);
-    PyObject* on_type;
-    const unsigned int version = look_up_on_type(type, name, on_type);
-    auto& ways = name.cache.stores;
+    const auto [type, on_type, version] = look_up_on_type(object, name);
     if (version == 0) {
         return nullptr;
     }
     // With no data descriptor of that name on the type, the generic assignment stores into
     // the instance alone.
-    if (!PyUnicode_CheckExact(name.get()) || type->tp_setattro != PyObject_GenericSetAttr ||
-        !series::keeps_values(type) || (on_type != nullptr && Py_TYPE(on_type)->tp_descr_set != nullptr)) {
-        return remember(ways, version, generic);
+    const bool plain = PyUnicode_CheckExact(name.get()) && type->tp_setattro == PyObject_GenericSetAttr &&
+                       series::keeps_values(type) && (on_type == nullptr || Py_TYPE(on_type)->tp_descr_set == nullptr);
+    const Py_ssize_t slot = plain ? series::shared_slot(type, name) : -1; // (only a class keeping values has them)
+    if (plain && slot < 0) {
+        return nullptr; // a name that no instance has set yet: learnt later
     }
-    const Py_ssize_t slot = series::shared_slot(type, name);
-    return slot >= 0 ? remember(ways, version, value_slot, shared_keys, slot) : nullptr;
+    return remember(name.cache.stores, version, plain ? value_slot : generic, shared_keys, slot);
 }
 
 const TypeEntry* learn_method(PyObject* object, const Name& name)
 {
-    PyTypeObject* type = Py_TYPE(object);
-    PyObject* on_type;
-    const unsigned int version = look_up_on_type(type, name, on_type);
-    auto& ways = name.cache.methods;
+    const auto [type, on_type, version] = look_up_on_type(object, name);
     if (version == 0) {
         return nullptr;
     }
@@ -462,9 +454,10 @@ const TypeEntry* learn_method(PyObject* object, const Name& name)
     // module, and the native methods of other types).
     if (!PyUnicode_CheckExact(name.get()) || type->tp_getattro != PyObject_GenericGetAttr ||
         on_type == nullptr || !compat::binds_plainly(on_type)) {
-        return remember(ways, version, generic);
+        return remember(name.cache.methods, version, generic);
     }
-    return remember_descriptor(ways, version, method, type, name, on_type, native_convention(type, on_type));
+    return remember_descriptor(name.cache.methods, version, method, type, name, on_type,
+                               native_convention(type, on_type));
 }
 
 int find_method_slow(PyObject* object, const Name& name, const TypeEntry& entry, Found& found)
@@ -686,15 +679,6 @@ bool right_interpreter()
            PY_MINOR_VERSION <= series::last_minor;
 }
 
-struct Owned {
-    PyObject* object;
-    explicit Owned(PyObject* made) : object(made) {}
-    ~Owned() { Py_XDECREF(object); }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    operator PyObject*() const { return object; }
-};
-
 // The facts, checked on objects made for the purpose.
 bool layout_matches()
 {
@@ -711,18 +695,18 @@ bool layout_matches()
     series::leave_call(thread);
 
     // A module's namespace.
-    Owned module(PyModule_New("kestrova_probe"));
-    if (module.object == nullptr) {
+    const Ref module = Ref::steal(PyModule_New("kestrova_probe"));
+    if (module.get() == nullptr) {
         return false;
     }
     check(series::module_namespace(module) == PyModule_GetDict(module));
 
     // A dictionary's version, and what its keys kind tells.
-    Owned first(PyUnicode_InternFromString("kestrova_probe_first"));
-    Owned second(PyUnicode_InternFromString("kestrova_probe_second"));
-    Owned sentinel(PyList_New(0));
-    Owned dict(PyDict_New());
-    if (!first.object || !second.object || !sentinel.object || !dict.object ||
+    const Ref first = Ref::steal(PyUnicode_InternFromString("kestrova_probe_first"));
+    const Ref second = Ref::steal(PyUnicode_InternFromString("kestrova_probe_second"));
+    const Ref sentinel = Ref::steal(PyList_New(0));
+    const Ref dict = Ref::steal(PyDict_New());
+    if (!first.get() || !second.get() || !sentinel.get() || !dict.get() ||
         PyDict_SetItem(dict, first, sentinel) < 0) {
         return false;
     }
@@ -739,32 +723,32 @@ bool layout_matches()
     check(string_keys < 0 || (string_keys == 1 && series::string_keys_only(dict) == 0));
 
     // A class written as Python writes it, and where its instances keep their attributes.
-    Owned class_name(PyUnicode_FromString("KestrovaProbe"));
-    Owned bases(PyTuple_New(0));
-    Owned namespace_(PyDict_New());
-    if (!class_name.object || !bases.object || !namespace_.object) {
+    const Ref class_name = Ref::steal(PyUnicode_FromString("KestrovaProbe"));
+    const Ref bases = Ref::steal(PyTuple_New(0));
+    const Ref namespace_ = Ref::steal(PyDict_New());
+    if (!class_name.get() || !bases.get() || !namespace_.get()) {
         return false;
     }
-    Owned type(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyType_Type), class_name.object,
-                                            bases.object, namespace_.object, nullptr));
-    if (type.object == nullptr) {
+    const Ref type = Ref::steal(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyType_Type), class_name.get(),
+                                            bases.get(), namespace_.get(), nullptr));
+    if (type.get() == nullptr) {
         return false;
     }
-    auto* probe_type = reinterpret_cast<PyTypeObject*>(type.object);
+    auto* probe_type = reinterpret_cast<PyTypeObject*>(type.get());
     // A class lives in reference cycles; clear them at once, so that it goes with the last
     // reference instead of staying among object's subclasses until a collection.
     struct Dismantle {
         PyObject* type;
         ~Dismantle() { Py_TYPE(type)->tp_clear(type); }
     } dismantle{type};
-    Owned instance(PyObject_CallNoArgs(type));
-    if (instance.object == nullptr || PyObject_SetAttr(instance, second, Py_None) < 0 ||
+    const Ref instance = Ref::steal(PyObject_CallNoArgs(type));
+    if (instance.get() == nullptr || PyObject_SetAttr(instance, second, Py_None) < 0 ||
         PyObject_SetAttr(instance, first, sentinel) < 0) {
         return false;
     }
-    PyObject* on_type;
-    const unsigned int version_tag = look_up_on_type(probe_type, first, on_type);
-    check(version_tag != 0 && on_type == nullptr && probe_type->tp_getattro == PyObject_GenericGetAttr);
+    const OnType on_type = look_up_on_type(instance, first);
+    const unsigned int version_tag = on_type.version;
+    check(version_tag != 0 && on_type.found == nullptr && probe_type->tp_getattro == PyObject_GenericGetAttr);
     Hiding hiding;
     check(hiding_of(probe_type, hiding));
     if (series::has_instance_values) {
@@ -775,7 +759,7 @@ bool layout_matches()
         check(values != nullptr && values == series::writable_values(instance) && first_slot >= 0 &&
               second_slot >= 0 && first_slot != second_slot);
         if (ok) {
-            check(values[first_slot] == sentinel.object && values[second_slot] == Py_None &&
+            check(values[first_slot] == sentinel.get() && values[second_slot] == Py_None &&
                   series::shared_key_count(probe_type) == 2 && !series::may_hold(probe_type, class_name));
         }
         // Unset, then set again through the values: the attribute comes last in order.
@@ -783,17 +767,17 @@ bool layout_matches()
             Py_INCREF(Py_None);
             values[second_slot] = Py_None;
             series::add_to_insertion_order(values, second_slot);
-            Owned attributes(PyObject_GenericGetDict(instance, nullptr));
-            Owned keys(attributes.object != nullptr ? PyDict_Keys(attributes) : nullptr);
-            check(keys.object != nullptr && PyList_GET_SIZE(keys.object) == 2 &&
-                  PyList_GET_ITEM(keys.object, 0) == first.object && PyList_GET_ITEM(keys.object, 1) == second.object);
+            const Ref attributes = Ref::steal(PyObject_GenericGetDict(instance, nullptr));
+            const Ref keys = Ref::steal(attributes.get() != nullptr ? PyDict_Keys(attributes) : nullptr);
+            check(keys.get() != nullptr && PyList_GET_SIZE(keys.get()) == 2 &&
+                  PyList_GET_ITEM(keys.get(), 0) == first.get() && PyList_GET_ITEM(keys.get(), 1) == second.get());
         } else {
             ok = false;
         }
     } else {
         PyObject* attributes = hiding == a_dictionary ? series::instance_dict(instance) : nullptr;
         check(attributes != nullptr && PyDict_CheckExact(attributes) &&
-              PyDict_GetItemWithError(attributes, first) == sentinel.object);
+              PyDict_GetItemWithError(attributes, first) == sentinel.get());
     }
     // A change to the class renews its version tag.
     if (PyObject_SetAttr(type, second, Py_None) < 0) {

@@ -87,7 +87,8 @@ private:
 
 Outcome global_slow(PyObject* globals, PyObject* builtins, const Name& name);
 Outcome module_attribute_slow(PyObject* module, const Name& name);
-Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry* entry);
+Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry& entry);
+const TypeEntry* learn_load(PyObject* object, const Name& name);
 const TypeEntry* learn_store(PyObject* object, const Name& name);
 const TypeEntry* learn_method(PyObject* object, const Name& name);
 
@@ -155,16 +156,19 @@ KESTROVA_ALWAYS_INLINE Outcome attribute(PyObject* object, const Name& name)
         return module_attribute_slow(object, name);
     }
     const TypeEntry* entry = find(name.cache.loads, type);
-    if (entry != nullptr && entry->kind == value_slot) {
-        PyObject** values = series::readable_values(object);
-        PyObject* value = values != nullptr ? values[entry->slot] : nullptr;
-        if (value == nullptr) {
-            return not_given;
-        }
-        Py_INCREF(value);
-        return {value, true};
+    if (entry == nullptr && (entry = learn_load(object, name)) == nullptr) {
+        return not_given;
     }
-    return attribute_slow(object, name, entry);
+    if (entry->kind != value_slot) {
+        return attribute_slow(object, name, *entry);
+    }
+    PyObject** values = series::readable_values(object);
+    PyObject* value = values != nullptr ? values[entry->slot] : nullptr;
+    if (value == nullptr) {
+        return not_given;
+    }
+    Py_INCREF(value);
+    return {value, true};
 }
 
 // `object.name = value`; false where no fast path applies (nothing done).

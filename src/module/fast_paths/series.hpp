@@ -6,13 +6,12 @@
 
 #if KESTROVA_FAST_PATHS == 313
 #include "series_3_13.hpp"
-#elif KESTROVA_FAST_PATHS == 312
-#include "series_3_12.hpp"
 #elif KESTROVA_FAST_PATHS == 311
 #include "series_3_11.hpp"
 #else
 #include "series_3_7.hpp"
 #endif
+#include "thread_state.hpp"
 
 namespace kestrova::fast::series {
 
