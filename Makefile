@@ -54,7 +54,7 @@ deps:
 	if [ -n "$$missing" ]; then \
 	    echo "Installing:" $$missing; \
 	    $(SUDO) apt-get update -q && \
-	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
+	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q -o DPkg::Lock::Timeout=600 $$missing; \
 	fi
 
 $(BUILD)/build.ninja:
