@@ -113,6 +113,9 @@ def main():
         batches = [line.rstrip("\n").split("\t") for line in handle]
     dumps = sorted(glob.glob(os.path.join(directory, "callgrind.out.*")),
                    key=lambda path: int(path.rsplit(".", 1)[1]))
+    if len(dumps) != len(batches):
+        raise SystemExit("profile.py: %d batches but %d callgrind dumps: %s was built without valgrind's "
+                         "headers (install valgrind, then remove that directory)" % (len(batches), len(dumps), stub_dir))
     counts = {}
     for (row, impl), dump in zip(batches, dumps):
         with open(dump) as handle:
