@@ -143,6 +143,38 @@ def test_instance_attributes_are_read_afresh(K, bind_native_wx, change):
     assert probe.log == [(255, 191, 0), "Refresh"]
 
 
+def test_instance_dictionary_replaced_during_a_read(K):
+    # A key of the instance's dictionary whose comparison with "btn" replaces that dictionary,
+    # the last owner of it and of the button it holds, in the middle of the lookup: the read
+    # finishes in the dictionary it began in, and never in freed memory (which the sanitizer
+    # run reports); the next read finds the new one.
+    button, new = K.tombol(), Probe()
+    button.btn = Probe()
+    old_log = button.btn.log
+    for _ in range(WARM):
+        button.OnMouseEnter3(None)
+    del old_log[:]
+    armed = []
+
+    class Colliding:
+        def __hash__(self):
+            return hash("btn")
+
+        def __eq__(self, other):
+            if armed and armed.pop():
+                button.__dict__ = {"btn": new}
+            return False
+
+    contents = dict(vars(button))
+    vars(button).clear()
+    vars(button)[Colliding()] = None  # met first on the way to "btn"
+    vars(button).update(contents)
+    del contents
+    armed.append(True)
+    button.OnMouseEnter3(None)
+    assert (old_log, new.log, armed) == ([(255, 191, 0)], ["Refresh"], [])
+
+
 # How a warmed class changes before the next btnconfig stores `btn`, and where the new
 # button is then expected to be found (given the Button class and the instance).
 def store_through_property(Button, button, stored):

@@ -404,11 +404,14 @@ Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry& entr
         if (dict == nullptr) {
             return not_given;
         }
+        // The lookup may run code of the dictionary's other keys, which may replace it.
+        Py_INCREF(dict);
         PyObject* value = PyDict_GetItemWithError(dict, name);
+        Py_XINCREF(value);
+        Py_DECREF(dict);
         if (value == nullptr) {
             return PyErr_Occurred() ? Outcome{nullptr, true} : not_given;
         }
-        Py_INCREF(value);
         return {value, true};
     }
     case descriptor: {
