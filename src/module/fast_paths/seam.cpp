@@ -292,6 +292,18 @@ int native_convention(PyTypeObject* type, PyObject* method)
     return convention == METH_O || convention == METH_NOARGS || convention == METH_FASTCALL ? convention : 0;
 }
 
+// `dict[name]` of an instance's dictionary, as a new reference, or null with or without an
+// error. As the interpreter's own lookup, the dictionary is held meanwhile: comparing with
+// its other keys may run code that replaces it.
+PyObject* instance_item(PyObject* dict, const Name& name)
+{
+    Py_INCREF(dict);
+    PyObject* value = PyDict_GetItemWithError(dict, name);
+    Py_XINCREF(value);
+    Py_DECREF(dict);
+    return value;
+}
+
 // What `object` itself holds under `name`, hiding a non-data descriptor of its type: 0
 // (nothing: the descriptor answers), 1 (its own value answers: a new reference in `*value`),
 // -1 (a lookup in its dictionary failed), 2 (cannot tell: the portable way decides; nothing
@@ -323,12 +335,8 @@ int own_value(const TypeEntry& entry, PyObject* object, const Name& name, PyObje
         if (dict == nullptr) {
             return 0;
         }
-        // As the interpreter's own lookup: the dictionary lookup may run code of its keys,
-        // and the descriptor found before it is used after it.
-        Py_INCREF(dict);
-        PyObject* held = PyDict_GetItemWithError(dict, name);
-        Py_XINCREF(held);
-        Py_DECREF(dict);
+        // The descriptor found before the lookup is used after it.
+        PyObject* held = instance_item(dict, name);
         if (held != nullptr) {
             *value = held;
             return 1;
@@ -404,11 +412,7 @@ Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry& entr
         if (dict == nullptr) {
             return not_given;
         }
-        // The lookup may run code of the dictionary's other keys, which may replace it.
-        Py_INCREF(dict);
-        PyObject* value = PyDict_GetItemWithError(dict, name);
-        Py_XINCREF(value);
-        Py_DECREF(dict);
+        PyObject* value = instance_item(dict, name);
         if (value == nullptr) {
             return PyErr_Occurred() ? Outcome{nullptr, true} : not_given;
         }
