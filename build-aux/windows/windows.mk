@@ -1,6 +1,6 @@
 # The Windows build of the module, cross-compiled with MinGW-w64 from the sources that
-# meson.build lists, and a wheel of each: `make windows` runs this file (after installing
-# the compilers).
+# src/sources.txt lists (the list meson.build reads), and a wheel of each: `make windows`
+# runs this file (after installing the compilers).
 #
 #   build-windows/KestrovaGUI.cp37-win32.pyd       CPython 3.7, 32-bit x86
 #   build-windows/KestrovaGUI.cp313-win_amd64.pyd  CPython 3.13, x86-64
@@ -27,7 +27,7 @@ THIS         := $(HERE)/windows.mk
 DEBIAN_SUITE := forky
 DEBIAN       := $(abspath $(OUT))/debian-$(DEBIAN_SUITE)
 DEBIAN_PYTHONS := 3.14 3.15
-SOURCES      := $(shell sed -n "s/^ *'\(src\/[^']*\.cpp\)',*$$/\1/p" meson.build)
+SOURCES      := $(shell cat src/sources.txt)
 CXXFLAGS     := -std=c++17 -Wall -Wextra -Werror -O3 -DNDEBUG -D_UCRT
 # Only the init function leaves the DLL (it is declared dllexport); nothing of the static
 # C++ runtime is exported. No timestamp: the same sources give the same file.
@@ -35,7 +35,7 @@ LDFLAGS      := -shared -s -static -static-libstdc++ -static-libgcc \
                 -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp
 
 ifeq ($(SOURCES),)
-$(error no sources found in meson.build)
+$(error no sources listed in src/sources.txt)
 endif
 
 # First the headers that Debian 14 has (a run of its own, so that the second sees what the
