@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "module_name.hpp"
 #include "names.hpp"
 #include "ref.hpp"
 
@@ -32,7 +33,7 @@ namespace kestrova {
 
 // Other texts: member name, then the text.
 #define KESTROVA_TEXTS(X)                                                                \
-    X(module_name, "KestrovaGUI")                                                        \
+    X(module_name, KESTROVA_MODULE_NAME)                                                    \
     X(dunder_builtins, "__builtins__")                                                   \
     X(dunder_module, "__module__")                                                       \
     X(dunder_qualname, "__qualname__")                                                   \

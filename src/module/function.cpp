@@ -8,12 +8,14 @@
 
 #include <frameobject.h>
 
+#include "module_name.hpp"
+
 namespace kestrova {
 namespace {
 
 PyTypeObject* the_function_type = nullptr;
 
-constexpr const char* module_source = "KestrovaGUI";
+constexpr const char* module_source = KESTROVA_MODULE_NAME;
 
 Function* as_function(PyObject* object) { return reinterpret_cast<Function*>(object); }
 
@@ -536,7 +538,7 @@ PyGetSetDef function_getset[] = {
 #undef KESTROVA_DEFINED
 
 // __module__ is each function's own attribute, as for the interpreter's functions; the
-// type's dictionary holds the type's own __module__, "KestrovaGUI", which a descriptor
+// type's dictionary holds the type's own __module__, the module's name, which a descriptor
 // there would replace.
 bool is_module_attribute(PyObject* name)
 {
@@ -618,7 +620,7 @@ constexpr unsigned long function_flags =
 #endif
     ;
 
-PyType_Spec function_spec = {"KestrovaGUI.function", sizeof(Function), 0,
+PyType_Spec function_spec = {KESTROVA_MODULE_NAME ".function", sizeof(Function), 0,
                              static_cast<unsigned int>(function_flags), function_slots};
 
 // ---------------------------------------------------------------------------------------

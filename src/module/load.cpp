@@ -8,6 +8,7 @@
 
 #include "function.hpp"
 #include "loader.hpp"
+#include "module_name.hpp"
 #include "public_names.hpp"
 #include "operations.hpp"
 
@@ -18,7 +19,9 @@ namespace {
 std::int64_t loading_interpreter = -1; // the interpreter of the first create step
 PyObject* recorded_module = nullptr;   // the module whose body has run or is running
 
-constexpr const char* module_name = "KestrovaGUI";
+constexpr const char* module_name = KESTROVA_MODULE_NAME;
+// The traceback entry and the error of a failed load.
+constexpr const char* load_entry = "init " KESTROVA_MODULE_NAME;
 
 #ifdef KESTROVA_COMPILE_VERSION
 // Test builds may claim another version to exercise the runtime check.
@@ -229,7 +232,7 @@ int exec_module(PyObject* module) noexcept
         if (recorded_module == module) {
             return 0;
         }
-        PyErr_SetString(PyExc_RuntimeError, "Module 'KestrovaGUI' has already been imported. "
+        PyErr_SetString(PyExc_RuntimeError, "Module '" KESTROVA_MODULE_NAME "' has already been imported. "
                                             "Re-initialisation is not supported.");
         return -1;
     }
@@ -258,9 +261,9 @@ int exec_module(PyObject* module) noexcept
         return 0;
     }
     if (!PyErr_Occurred()) {
-        PyErr_SetString(PyExc_ImportError, "init KestrovaGUI");
+        PyErr_SetString(PyExc_ImportError, load_entry);
     }
-    add_traceback_entry("init KestrovaGUI", load.line(), load.globals());
+    add_traceback_entry(load_entry, load.line(), load.globals());
     Py_CLEAR(recorded_module);
     return -1;
 }
@@ -369,7 +372,7 @@ Ref ClassBuilder::finish()
 
 } // namespace kestrova
 
-PyMODINIT_FUNC PyInit_KestrovaGUI(void) noexcept
+PyMODINIT_FUNC KESTROVA_INIT_FUNCTION(void) noexcept
 {
     return PyModuleDef_Init(&kestrova::module_definition);
 }

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "module_name.hpp"
+
 namespace kestrova {
 
 void set_error_from_exception() noexcept
@@ -13,7 +15,7 @@ void set_error_from_exception() noexcept
         PyErr_NoMemory();
     } catch (...) {
         if (!PyErr_Occurred()) {
-            PyErr_SetString(PyExc_SystemError, "unexpected C++ exception in KestrovaGUI");
+            PyErr_SetString(PyExc_SystemError, "unexpected C++ exception in " KESTROVA_MODULE_NAME);
         }
     }
 }

@@ -42,7 +42,6 @@ public:
         object_ = nullptr;
         return object;
     }
-    void reset() { Py_CLEAR(object_); }
     explicit operator bool() const { return object_ != nullptr; }
 
     // A named Ref lends its object; a temporary may not, so that no raw pointer can
