@@ -43,7 +43,7 @@ else
 PACKAGES += python3.15 python3.15-dev python3.15-dbg python3.13 python3.13-dev
 endif
 
-.PHONY: all deps build wheel venv test bench demo clean
+.PHONY: all deps build wheel venv test bench demo lines clean
 
 all: build
 
@@ -91,6 +91,10 @@ test: venv
 # writes them to build-bench/results.json. The test suite runs it once in its quick mode.
 bench: build
 	$(GUI_ENV) $(XVFB) $(MAIN_PYTHON) build-aux/interpreters.py bench --main $(MAIN_PYTHON)
+
+# docs/lines.md's listing, made afresh from the statements of the sources.
+lines:
+	$(MAIN_PYTHON) build-aux/lines.py
 
 # With a display the window opens; without one the example runs under Xvfb, saves two
 # screenshots (at rest, and with the pointer over a button) and prints their paths.

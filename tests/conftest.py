@@ -4,6 +4,7 @@ and fresh interpreters for everything that concerns loading the module."""
 import importlib.util
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import textwrap
@@ -239,3 +240,32 @@ def bind_native_wx(K, native_wx, monkeypatch):
     monkeypatch.setattr(K, "wx", native_wx)
     monkeypatch.setattr(K, "GenButton", native_wx.GenButton)
     return native_wx
+
+
+def line_map():
+    """docs/lines.md as {traceback name: {line: statement}}: a line belongs to the innermost
+    `def` around it (to the load outside any), a `def` line also to the function itself."""
+    functions, scopes = {}, []
+    for line, indent, statement in re.findall(r"^ *(\d+)  ( *)(.*)$", (ROOT / "docs" / "lines.md").read_text(), re.M):
+        while scopes and scopes[-1][0] >= len(indent):
+            scopes.pop()
+        owners = [i for i, (_, kind, _) in enumerate(scopes) if kind == "def"]
+        defined = re.match(r"(def|class) (\w+)", statement)
+        if defined:
+            scopes.append((len(indent), defined[1], defined[2]))
+        for end in owners[-1:] + [len(scopes) - 1] * (defined is not None and defined[1] == "def"):
+            name = ".".join(["KestrovaGUI"] + [n for _, _, n in scopes[: end + 1]])
+            functions.setdefault(name, {})[int(line)] = statement
+        if not owners:
+            functions.setdefault("init KestrovaGUI", {})[int(line)] = statement
+    return functions
+
+
+LINES = line_map()
+
+
+def listed_line(function, statement):
+    """The one line of `function` in docs/lines.md whose statement contains `statement`."""
+    (line,) = [line for line, text in LINES[function].items() if statement in text]
+    return line
+

@@ -3,35 +3,17 @@ initialiser, handler and function. The caller must receive that very exception, 
 module's traceback entry for the function that was running at a line inside its body,
 and everything the call did before the fault must stay done."""
 
+import importlib.util
 import json
 import re
 
 import pytest
-from conftest import ROOT, calls, module_entries, run_python
+from conftest import LINES, ROOT, calls, module_entries, run_python
 from faulty_toolkit import Toolkit, fault_for, run_faulted, targets
 from load_faults import STEPS
 from public_api import CALLABLES
 
 TARGETS = targets()
-
-
-def line_map():
-    """docs/lines.md as {traceback name: {line: statement}}: a line belongs to the innermost
-    `def` around it (to the load outside any), a `def` line also to the function itself."""
-    functions, scopes = {}, []
-    for line, indent, statement in re.findall(r"^ *(\d+)  ( *)(.*)$", (ROOT / "docs" / "lines.md").read_text(), re.M):
-        while scopes and scopes[-1][0] >= len(indent):
-            scopes.pop()
-        owners = [i for i, (_, kind, _) in enumerate(scopes) if kind == "def"]
-        defined = re.match(r"(def|class) (\w+)", statement)
-        if defined:
-            scopes.append((len(indent), defined[1], defined[2]))
-        for end in owners[-1:] + [len(scopes) - 1] * (defined is not None and defined[1] == "def"):
-            name = ".".join(["KestrovaGUI"] + [n for _, _, n in scopes[: end + 1]])
-            functions.setdefault(name, {})[int(line)] = statement
-        if not owners:
-            functions.setdefault("init KestrovaGUI", {})[int(line)] = statement
-    return functions
 
 
 def names_step(statement, what):
@@ -47,7 +29,13 @@ def names_step(statement, what):
     return token in statement
 
 
-LINES = line_map()
+def test_listing_is_made_from_the_sources():
+    """docs/lines.md shows what build-aux/lines.py makes of the statements in the sources."""
+    spec = importlib.util.spec_from_file_location("lines", ROOT / "build-aux" / "lines.py")
+    lines = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(lines)
+    document = (ROOT / "docs" / "lines.md").read_text()
+    assert lines.with_listing(document) == document, "docs/lines.md is out of date: run make lines"
 
 
 @pytest.fixture(scope="module")

@@ -12,39 +12,41 @@ void file_dialog(Call& call, PyObject* const*)
 {
     const auto& form = call.row<Form>();
     const Constants& k = call.k;
-    const int line = form.line + handler_line + 1;
     Ref dialog;
 
-    // if FileDialogStatus == "OpenFile":
-    //     dialog = wx.FileDialog(None, "Choose a file", "SETDIREKTORI", "", wildcard, wx.FD_OPEN)
-    call.at(line);
+    //: if FileDialogStatus == "OpenFile":
+    call.next();
     Ref status = call.free_variable(0);
     if (equals(status, k.text_open_mode)) {
-        call.at(line + 1);
+        //:     dialog = wx.FileDialog(None, "Choose a file", "SETDIREKTORI", "", {wildcard}, wx.FD_OPEN)
+        call.next();
         Ref wx = call.global(k.wx);
         Ref file_dialog_type = attr(wx, k.FileDialog);
         Ref style = attr(wx, k.FD_OPEN);
         dialog = invoke(call, file_dialog_type, {Py_None, k.text_choose_file, k.text_default_directory,
-                                           k.text_empty, form.wildcard, style});
+                                                 k.text_empty, form.wildcard, style});
+    } else {
+        call.skip(1);
     }
-    // if FileDialogStatus == "SaveFile":
-    //     dialog = wx.FileDialog(None, "Create a file", "SETDIREKTORI", "", wildcard,
-    //                            wx.FD_SAVE | wx.FD_OVERWRITE_PROMPT)
-    call.at(line + 2);
+    //: if FileDialogStatus == "SaveFile":
+    call.next();
     status = call.free_variable(0);
     if (equals(status, k.text_save_mode)) {
-        call.at(line + 3);
+        //:     dialog = wx.FileDialog(None, "Create a file", "SETDIREKTORI", "", {wildcard}, wx.FD_SAVE | wx.FD_OVERWRITE_PROMPT)
+        call.next();
         Ref wx = call.global(k.wx);
         Ref file_dialog_type = attr(wx, k.FileDialog);
         Ref save = attr(wx, k.FD_SAVE);
         Ref overwrite_prompt = attr(wx, k.FD_OVERWRITE_PROMPT);
         Ref style = bitwise_or(save, overwrite_prompt);
         dialog = invoke(call, file_dialog_type, {Py_None, k.text_create_file, k.text_default_directory,
-                                           k.text_empty, form.wildcard, style});
+                                                 k.text_empty, form.wildcard, style});
+    } else {
+        call.skip(1);
     }
 
-    // if dialog.ShowModal() == wx.ID_OK:
-    call.at(line + 4);
+    //: if dialog.ShowModal() == wx.ID_OK:
+    call.next();
     if (!dialog) {
         PyErr_Format(PyExc_UnboundLocalError, "local variable '%s' referenced before assignment",
                      "dialog");
@@ -53,21 +55,22 @@ void file_dialog(Call& call, PyObject* const*)
     Ref result = call_method(call, dialog, k.ShowModal);
     Ref id_ok = call.global_attr(k.wx, k.ID_OK);
     if (equals(result, id_ok)) {
-        // self.entryOpenFile.SetValue(dialog.GetPath())
-        call.at(line + 5);
+        //:     self.entryOpenFile.SetValue(dialog.GetPath())
+        call.next();
         Ref self = call.free_variable(1);
         Ref entry = attr(self, form.entry);
         Method set_value(call, entry, k.SetValue);
         Ref path = call_method(call, dialog, k.GetPath);
         set_value({path});
-        // dialog.Destroy()
-        call.at(line + 6);
+        //:     dialog.Destroy()
+        call.next();
         call_method(call, dialog, k.Destroy);
     } else {
-        // else: dialog.Destroy()
         // A cancelled dialog is destroyed too, so that none is left among the top-level
         // windows (where it would also keep the application's main loop alive).
-        call.at(line + 7);
+        call.skip(2);
+        //: else: dialog.Destroy()
+        call.next();
         call_method(call, dialog, k.Destroy);
     }
 }

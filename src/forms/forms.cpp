@@ -31,25 +31,25 @@ void form_init(Call& call, PyObject* const* arguments)
     PyObject* left = form.takes_pos_left() ? *next++ : nullptr;
     PyObject* top = *next++;
     PyObject* panel = *next++;
-    const int line = form.line + handler_line + (form.browses() ? handler_lines : 0);
 
-    // def filedialog(event): ...  (closing over FileDialogStatus and self)
+    // The handler, closing over FileDialogStatus and self.
     Ref handler;
     if (form.browses()) {
-        call.at(form.line + handler_line);
+        //: [browses] def filedialog(event):
+        call.next();
         handler = call.make_inner({status, self});
+        call.skip(file_dialog_lines);
     }
 
-    // Text = wx.StaticText(TargetPanel, -1, Info, pos=(caption_x, PosTinggi - 22))
-    call.at(line);
+    //: Text = wx.StaticText(TargetPanel, -1, Info, pos=({caption_x}, PosTinggi - 22))
+    call.next();
     Ref static_text = call.global_attr(k.wx, k.StaticText);
     Ref caption_top = subtract(top, k.int_22);
     Ref caption_pos = pair(x_of(form.caption_x, left), caption_top);
     Ref caption = invoke(call, static_text, {panel, k.int_minus_1, info, caption_pos}, k.keywords_pos);
 
-    // self.entryOpenFile = wx.TextCtrl(TargetPanel, -1, size=(LebarForm, 20),
-    //                                  pos=(text_x, PosTinggi), style=wx.BORDER)
-    call.at(line + 1);
+    //: self.entryOpenFile = wx.TextCtrl(TargetPanel, -1, size=(LebarForm, 20), pos=({text_x}, PosTinggi), style=wx.BORDER)
+    call.next();
     {
         Ref wx = call.global(k.wx);
         Ref text_ctrl = attr(wx, k.TextCtrl);
@@ -61,8 +61,8 @@ void form_init(Call& call, PyObject* const* arguments)
         set_attr(self, form.entry, entry);
     }
 
-    // self.entryOpenFile.SetFont(wx.Font(9, wx.DECORATIVE, wx.NORMAL, wx.NORMAL, False, "Verdana"))
-    call.at(line + 2);
+    //: self.entryOpenFile.SetFont(wx.Font(9, wx.DECORATIVE, wx.NORMAL, wx.NORMAL, False, "Verdana"))
+    call.next();
     {
         Ref entry = attr(self, form.entry);
         Method set_font(call, entry, k.SetFont);
@@ -75,27 +75,28 @@ void form_init(Call& call, PyObject* const* arguments)
         set_font({font});
     }
 
-    call.at(line + 3);
+    //: self.entryOpenFile.SetForegroundColour("WHITE")
+    call.next();
     call_on_entry(call, self, form, k.SetForegroundColour, k.text_white);
-    call.at(line + 4);
+    //: self.entryOpenFile.SetBackgroundColour((50, 50, 50))
+    call.next();
     call_on_entry(call, self, form, k.SetBackgroundColour, k.rgb_50_50_50);
-
-    // Text.SetForegroundColour("GREY")
-    call.at(line + 5);
+    //: Text.SetForegroundColour("GREY")
+    call.next();
     call_method(call, caption, k.SetForegroundColour, {k.text_grey});
     if (!form.browses()) {
         return;
     }
 
-    // Btn = tombol()
-    call.at(line + 6);
+    //: [browses] Btn = tombol()
+    call.next();
     Ref tombol = call.global(k.tombol);
     Ref button = invoke(call, tombol, {});
 
-    // Btn.btnconfig(parent=TargetPanel, label="...", size=(40, 20), pos=(button_x, PosTinggi),
-    //               btntype=3, target=filedialog)
-    // where button_x is LebarForm + 25, or (PosLeft + LebarForm) + 15 for a row at PosLeft.
-    call.at(line + 7);
+    // The button stands right of the text control: at LebarForm + 25, or for a row at
+    // PosLeft at (PosLeft + LebarForm) + 15.
+    //: [browses] Btn.btnconfig(parent=TargetPanel, label="...", size=(40, 20), pos=({button_x}, PosTinggi), btntype=3, target=filedialog)
+    call.next();
     Method btnconfig(call, button, k.btnconfig);
     Ref button_x;
     if (left != nullptr) {

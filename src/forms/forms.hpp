@@ -25,15 +25,16 @@ struct Form : PublicName {
 extern const Form FormA, FormFolderTIF, FormFolderProjection, FormFolderCSV, FormText, FormA2,
     FormC, FormB, FormB2;
 
-// A row's lines, from its class line on: the initialiser's definition, then for a row with
-// a wildcard the definition of the browse button's handler, its eight statements and a
-// blank line, then the initialiser's statements.
+// A row's definitions, from its class line on: the initialiser's, then for a row with a
+// wildcard the browse button's handler's, as the initialiser's first statement.
 constexpr int init_line = 1;
 constexpr int handler_line = 2;
-constexpr int handler_lines = 10;
 
 // The browse button's handler, which each initialiser of a row with a wildcard makes
 // (file_dialog.cpp).
 extern const Signature file_dialog_signature;
+// The lines of the handler's body that follow its definition: its statements and a blank
+// line. The initialiser's next statement stands after them.
+constexpr int file_dialog_lines = 9;
 
 } // namespace kestrova::forms

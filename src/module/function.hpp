@@ -98,13 +98,18 @@ PyObject* defined_name(PyObject* function);
 class Call : public Frame {
 public:
     explicit Call(Function* function)
-        : function_(function), definition_(function->definition), k(constants())
+        : function_(function), definition_(function->definition), line_(definition_->line), k(constants())
     {
     }
 
-    // Marks the statement about to run; a failure reports this line (docs/lines.md
-    // shows the statement at each line).
-    void at(int line) { line_ = line; }
+    // Statements are numbered in the order they stand, from the line after the definition
+    // on: `next()` marks the next one as about to run, and a failure reports its line.
+    // Each is written in the body as a `//:` comment, the equivalent Python statement,
+    // right before its `next()`; build-aux/lines.py makes docs/lines.md from them.
+    void next() { ++line_; }
+    // Passes over statements that this call does not run (a branch not taken), or over
+    // the lines of an inner function's body.
+    void skip(int lines) { line_ += lines; }
     int line() const { return line_; }
 
     template <class Row> const Row& row() const
@@ -142,7 +147,7 @@ private:
 
     Function* function_;
     const Function* definition_;
-    int line_ = 0;
+    int line_;
 
 public:
     const Constants& k;

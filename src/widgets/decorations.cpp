@@ -13,8 +13,8 @@ void show_image(Call& call, PyObject* const* arguments)
     PyObject* parent = arguments[1];
     PyObject* pos = arguments[2];
 
-    // png = wx.Image(urlfileimage, wx.BITMAP_TYPE_ANY).ConvertToBitmap()
-    call.at(225);
+    //: png = wx.Image(urlfileimage, wx.BITMAP_TYPE_ANY).ConvertToBitmap()
+    call.next();
     Ref bitmap;
     {
         Ref wx = call.global(k.wx);
@@ -24,8 +24,8 @@ void show_image(Call& call, PyObject* const* arguments)
         bitmap = call_method(call, image, k.ConvertToBitmap);
     } // the image goes as soon as it is converted
 
-    // wx.StaticBitmap(parent, -1, png, pos, (png.GetWidth(), png.GetHeight()))
-    call.at(226);
+    //: wx.StaticBitmap(parent, -1, png, pos, (png.GetWidth(), png.GetHeight()))
+    call.next();
     Ref static_bitmap = call.global_attr(k.wx, k.StaticBitmap);
     Ref width = call_method(call, bitmap, k.GetWidth);
     Ref height = call_method(call, bitmap, k.GetHeight);
@@ -34,7 +34,7 @@ void show_image(Call& call, PyObject* const* arguments)
 }
 
 constexpr int icon_line = 324;
-constexpr int icon_kind_lines = 6; // the comparison and five statements per kind
+constexpr int icon_kind_statements = 5; // after the comparison, per kind
 
 // ctypes.windll.shell32.SetCurrentProcessExplicitAppUserModelID(myappid)
 void set_application_id(Call& call, PyObject* ctypes)
@@ -55,36 +55,41 @@ void set_icon(Call& call, PyObject* const* arguments)
     const Constants& k = call.k;
     PyObject* parent = arguments[0];
     PyObject* tipe = arguments[1];
-    int line = icon_line + 1;
     for (const Icon::Kind& kind : call.row<Icon>().kinds) {
-        call.at(line);
-        if (equals(tipe, kind.tipe)) {
-            // import ctypes
-            call.at(line + 1);
-            Ref ctypes = import_in_function(k.ctypes, call.globals());
-            // myappid = "mycompany.myproduct.subproduct.version" (line + 2), then the shell call
-            call.at(line + 3);
-            set_application_id(call, ctypes);
-            // ico = wx.Icon(file, wx.BITMAP_TYPE_ICO)
-            call.at(line + 4);
-            Ref wx = call.global(k.wx);
-            Ref icon_type = attr(wx, k.Icon);
-            Ref ico_type = attr(wx, k.BITMAP_TYPE_ICO);
-            Ref ico = invoke(call, icon_type, {kind.file, ico_type});
-            // parent.SetIcon(ico)
-            call.at(line + 5);
-            call_method(call, parent, k.SetIcon, {ico});
-            return;
+        //: [each kind] {if} tipe == {tipe}:
+        call.next();
+        if (!equals(tipe, kind.tipe)) {
+            call.skip(icon_kind_statements);
+            continue;
         }
-        line += icon_kind_lines;
+        //: [each kind]     import ctypes
+        call.next();
+        Ref ctypes = import_in_function(k.ctypes, call.globals());
+        //: [each kind]     myappid = {app_id}
+        call.next(); // (a constant of the row)
+        //: [each kind]     ctypes.windll.shell32.SetCurrentProcessExplicitAppUserModelID(myappid)
+        call.next();
+        set_application_id(call, ctypes);
+        //: [each kind]     ico = wx.Icon({file}, wx.BITMAP_TYPE_ICO)
+        call.next();
+        Ref wx = call.global(k.wx);
+        Ref icon_type = attr(wx, k.Icon);
+        Ref ico_type = attr(wx, k.BITMAP_TYPE_ICO);
+        Ref ico = invoke(call, icon_type, {kind.file, ico_type});
+        //: [each kind]     parent.SetIcon(ico)
+        call.next();
+        call_method(call, parent, k.SetIcon, {ico});
+        return;
     }
 }
 
 void print_separator(Call& call, PyObject* const*)
 {
-    call.at(342);
+    //: print({text})
+    call.next();
     print(call, call.row<Separator>().text);
-    call.at(343);
+    //: print("")
+    call.next();
     print(call, call.k.text_empty);
 }
 

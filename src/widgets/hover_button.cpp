@@ -52,7 +52,7 @@ const Scheme schemes[] = {
 };
 
 constexpr int btnconfig_line = 231;
-constexpr int scheme_lines = 5; // the comparison and four statements per scheme
+constexpr int scheme_statements = 4; // after the comparison, per scheme
 
 // `self.btn.<method>(argument)`, reading the button afresh.
 KESTROVA_ALWAYS_INLINE void on_button(Call& call, PyObject* self, const Name& method, PyObject* argument)
@@ -88,42 +88,47 @@ void btnconfig(Call& call, PyObject* const* arguments)
     PyObject* size = arguments[4];
     PyObject* btntype = arguments[5];
     PyObject* target = arguments[6];
-    int line = btnconfig_line + 1;
 
-    // self.btn = GenButton(parent, -1, label, pos, size)
-    call.at(line++);
+    //: self.btn = GenButton(parent, -1, label, pos, size)
+    call.next();
     {
         Ref gen_button = call.global(k.GenButton);
         Ref button = invoke(call, gen_button, {parent, k.int_minus_1, label, pos, size});
         set_attr(self, k.btn, button);
     }
-    // self.btn.Bind(wx.EVT_BUTTON, target)
-    call.at(line++);
+    //: self.btn.Bind(wx.EVT_BUTTON, target)
+    call.next();
     {
         Ref button = attr(self, k.btn);
         Method bind(call, button, k.Bind);
         Ref event_type = call.global_attr(k.wx, k.EVT_BUTTON);
         bind({event_type, target});
     }
-    // self.btn.SetBezelWidth(0)
-    call.at(line++);
+    //: self.btn.SetBezelWidth(0)
+    call.next();
     on_button(call, self, k.SetBezelWidth, k.int_0);
 
     // The first scheme whose number equals btntype; none is no error.
     for (const Scheme& scheme : schemes) {
-        call.at(line);
-        if (equals(btntype, scheme.number)) {
-            call.at(line + 1);
-            on_button(call, self, k.SetBackgroundColour, scheme.rest_background);
-            call.at(line + 2);
-            on_button(call, self, k.SetForegroundColour, scheme.rest_foreground);
-            call.at(line + 3);
-            bind_hover(call, self, k.EVT_ENTER_WINDOW, scheme.enter_name);
-            call.at(line + 4);
-            bind_hover(call, self, k.EVT_LEAVE_WINDOW, scheme.leave_name);
-            return;
+        //: [each scheme] {if} btntype == {number}:
+        call.next();
+        if (!equals(btntype, scheme.number)) {
+            call.skip(scheme_statements);
+            continue;
         }
-        line += scheme_lines;
+        //: [each scheme]     self.btn.SetBackgroundColour({rest_background})
+        call.next();
+        on_button(call, self, k.SetBackgroundColour, scheme.rest_background);
+        //: [each scheme]     self.btn.SetForegroundColour({rest_foreground})
+        call.next();
+        on_button(call, self, k.SetForegroundColour, scheme.rest_foreground);
+        //: [each scheme]     self.btn.Bind(wx.EVT_ENTER_WINDOW, self.{enter_name})
+        call.next();
+        bind_hover(call, self, k.EVT_ENTER_WINDOW, scheme.enter_name);
+        //: [each scheme]     self.btn.Bind(wx.EVT_LEAVE_WINDOW, self.{leave_name})
+        call.next();
+        bind_hover(call, self, k.EVT_LEAVE_WINDOW, scheme.leave_name);
+        return;
     }
 }
 
@@ -131,15 +136,16 @@ void hover(Call& call, PyObject* const* arguments)
 {
     const auto& handler = call.row<Hover>();
     PyObject* self = arguments[0];
-    int line = handler.line;
     for (const auto& step : handler.steps) {
         if (step.method == nullptr) {
             break;
         }
-        call.at(++line);
+        //: [each step] self.btn.{method}({colour})
+        call.next();
         on_button(call, self, call.k.*step.method, step.colour);
     }
-    call.at(++line);
+    //: self.btn.Refresh()
+    call.next();
     on_button(call, self, call.k.Refresh);
 }
 
