@@ -35,7 +35,7 @@ def source(path):
 # ---------------------------------------------------------------------------------------
 # C++ initialisers and constants as Python values
 
-TOKEN = re.compile(r'\s*(?:"((?:[^"\\]|\\.)*)"|([{},])|([-\w:&.]+))')
+TOKEN = re.compile(r'\s*(?:"((?:[^"\\]|\\.)*)"|([{},])|([-\w:&.<>]+))')
 
 
 def parse_initialiser(text, names):
@@ -103,7 +103,7 @@ def tables(*paths):
         text = source(path)
         for name, value in re.findall(r"constexpr [\w:* ]+? (\w+) =\s*([^;]+);", text):
             names[name] = parse_initialiser(value, names) if value.startswith('"') else resolve(value.strip(), names)
-        for match in re.finditer(r"^const \w+ (\w+)(?:\[[^\]]*\])*\s*(=\s*)?(?=\{)", text, re.M):
+        for match in re.finditer(r"^(?:const|constexpr) [\w<>:]+ (\w+)(?:\[[^\]]*\])*\s*(=\s*)?(?=\{)", text, re.M):
             names[match[1]] = parse_initialiser(braced(text, match.end()), names)
     return names
 

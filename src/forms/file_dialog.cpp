@@ -8,9 +8,8 @@
 namespace kestrova::forms {
 namespace {
 
-void file_dialog(Call& call, PyObject* const*)
+void file_dialog(Call& call, const Form& form, PyObject* const*)
 {
-    const auto& form = call.row<Form>();
     const Constants& k = call.k;
     Ref dialog;
 
@@ -77,7 +76,7 @@ void file_dialog(Call& call, PyObject* const*)
 
 } // namespace
 
-const Signature file_dialog_signature{
+constexpr SignatureOf<Form> file_dialog_signature{
     CallForm::one_argument, file_dialog, {"event"}, {"FileDialogStatus", "self"}};
 
 } // namespace kestrova::forms

@@ -17,9 +17,8 @@ KESTROVA_ALWAYS_INLINE void call_on_entry(Call& call, PyObject* self, const Form
     call_method(call, entry, method, {argument});
 }
 
-void form_init(Call& call, PyObject* const* arguments)
+void form_init(Call& call, const Form& form, PyObject* const* arguments)
 {
-    const auto& form = call.row<Form>();
     const Constants& k = call.k;
     // self, FileDialogStatus (a row with a wildcard), Info, LebarForm, PosLeft (a row that
     // stands there), PosTinggi, TargetPanel
@@ -110,7 +109,7 @@ void form_init(Call& call, PyObject* const* arguments)
 }
 
 // The initialisers' parameters, by whether the row browses and whether it takes PosLeft.
-const Signature initialisers[2][2] = {
+constexpr SignatureOf<Form> initialisers[2][2] = {
     {{CallForm::parameters, form_init, {"self", "Info", "LebarForm", "PosTinggi", "TargetPanel"}, {}},
      {CallForm::parameters, form_init, {"self", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel"}, {}}},
     {{CallForm::parameters, form_init,
@@ -131,8 +130,8 @@ Ref make_form(Loader& load, const PublicName& row)
     load.make(form.entry, "entryOpenFile");
     ClassBuilder form_class(load, row);
     const FunctionDef init{"__init__", row.line + init_line,
-                           &initialisers[form.browses()][form.takes_pos_left()], &form};
-    const FunctionDef handler{"filedialog", row.line + handler_line, &file_dialog_signature, &form};
+                           initialisers[form.browses()][form.takes_pos_left()], form};
+    const FunctionDef handler{"filedialog", row.line + handler_line, file_dialog_signature, form};
     form_class.method(init, form.browses() ? &handler : nullptr);
     return form_class.finish();
 }

@@ -32,7 +32,7 @@ constexpr int handler_line = 2;
 
 // The browse button's handler, which each initialiser of a row with a wildcard makes
 // (file_dialog.cpp).
-extern const Signature file_dialog_signature;
+extern const SignatureOf<Form> file_dialog_signature;
 // The lines of the handler's body that follow its definition: its statements and a blank
 // line. The initialiser's next statement stands after them.
 constexpr int file_dialog_lines = 9;

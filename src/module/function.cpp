@@ -22,12 +22,12 @@ Function* as_function(PyObject* object) { return reinterpret_cast<Function*>(obj
 // ---------------------------------------------------------------------------------------
 // Argument errors
 
-PyObject* parameter_name(const Function* d, Py_ssize_t index)
+PyObject* parameter_name(const Definition* d, Py_ssize_t index)
 {
     return PyTuple_GET_ITEM(d->parameter_names, index);
 }
 
-Py_ssize_t parameter_count(const Function* d) { return d->parameter_count; }
+Py_ssize_t parameter_count(const Definition* d) { return d->parameter_count; }
 
 bool same_name(PyObject* key, PyObject* name)
 {
@@ -51,7 +51,7 @@ Py_ssize_t find_keyword(PyObject* name, PyObject* const* keywords, Py_ssize_t ke
 }
 
 // Index of the parameter named by `key`, or -1.
-Py_ssize_t find_parameter(const Function* d, PyObject* key)
+Py_ssize_t find_parameter(const Definition* d, PyObject* key)
 {
     for (Py_ssize_t i = 0; i < parameter_count(d); ++i) {
         if (same_name(key, parameter_name(d, i))) {
@@ -62,13 +62,13 @@ Py_ssize_t find_parameter(const Function* d, PyObject* key)
 }
 
 // Raises the argument error `format`, filled with the bare name and `value`; false.
-bool argument_error(const Function* d, const char* format, PyObject* value = nullptr)
+bool argument_error(const Definition* d, const char* format, PyObject* value = nullptr)
 {
     PyErr_Format(PyExc_TypeError, format, d->name, value);
     return false;
 }
 
-bool wrong_count(const Function* d, Py_ssize_t given)
+bool wrong_count(const Definition* d, Py_ssize_t given)
 {
     const Py_ssize_t expected = parameter_count(d);
     PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)",
@@ -76,7 +76,7 @@ bool wrong_count(const Function* d, Py_ssize_t given)
     return false;
 }
 
-bool wrong_form(const Function* d, const char* format, Py_ssize_t given)
+bool wrong_form(const Definition* d, const char* format, Py_ssize_t given)
 {
     PyErr_Format(PyExc_TypeError, format, d->name, given);
     return false;
@@ -85,7 +85,7 @@ bool wrong_form(const Function* d, const char* format, Py_ssize_t given)
 // Fills `bound` with one object per parameter of the definition `d`, or raises the
 // argument error. The checks run in a fixed order: the count of positional arguments,
 // then a parameter left unfilled, then the keywords in the order given.
-bool bind_arguments(const Function* d, PyObject* const* positional, Py_ssize_t given,
+bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given,
                     PyObject* const* keywords, PyObject* const* keyword_values,
                     Py_ssize_t keyword_count, PyObject** bound)
 {
@@ -157,7 +157,7 @@ bool bind_arguments(const Function* d, PyObject* const* positional, Py_ssize_t g
 // Traceback entries name the function by the dotted name of its definition within the
 // module (as the interpreter names its own entries after the code, whatever __qualname__
 // says now), without the "<locals>" step of an inner function's qualified name.
-void add_function_traceback(const Function* d, int line) noexcept
+void add_function_traceback(const Definition* d, int line) noexcept
 {
     const char* qualname = PyUnicode_AsUTF8(d->qualname);
     if (qualname == nullptr) {
@@ -182,7 +182,7 @@ PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given,
                  PyObject* const* keywords, PyObject* const* keyword_values,
                  Py_ssize_t keyword_count) noexcept
 {
-    const Function* d = f->definition;
+    const Definition* d = f->definition;
     // Positional arguments, one per parameter, are the bound arguments themselves, whatever
     // the calling form; anything else goes through the binding and its errors.
     PyObject* const* bound = positional;
@@ -203,7 +203,7 @@ PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given,
     if (call.failed()) {
         return nullptr;
     }
-    if (!guarded([&] { d->body(call, bound); })) {
+    if (!guarded([&] { d->run(*d->signature, d->row, call, bound); })) {
         add_function_traceback(d, call.line());
         return nullptr;
     }
@@ -276,11 +276,9 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept
 {
     Function* f = as_function(self);
     Py_VISIT(Py_TYPE(self));
-    if (f->definition != f) {
-        Py_VISIT(reinterpret_cast<PyObject*>(f->definition));
-    }
-    for (PyObject* o : {f->code, f->qualname, f->name, f->parameter_names, f->globals, f->builtins,
-                        f->inner, f->closure, f->assigned_name, f->assigned_qualname, f->module,
+    Py_VISIT(f->prototype);
+    const Definition& d = f->defined;
+    for (PyObject* o : {d.code, d.qualname, d.name, d.parameter_names, d.globals, d.builtins, d.inner, f->closure, f->assigned_name, f->assigned_qualname, f->module,
                         f->doc, f->annotations, f->annotate, f->type_params, f->dict}) {
         Py_VISIT(o);
     }
@@ -292,7 +290,8 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept
 int function_clear(PyObject* self) noexcept
 {
     Function* f = as_function(self);
-    for (PyObject** o : {&f->globals, &f->builtins, &f->inner, &f->closure, &f->assigned_name,
+    Definition& d = f->defined;
+    for (PyObject** o : {&d.globals, &d.builtins, &d.inner, &f->closure, &f->assigned_name,
                          &f->assigned_qualname, &f->module, &f->doc, &f->annotations, &f->annotate,
                          &f->type_params, &f->dict}) {
         Py_CLEAR(*o);
@@ -309,13 +308,11 @@ void function_dealloc(PyObject* self) noexcept
         PyObject_ClearWeakRefs(self);
     }
     function_clear(self);
-    Py_CLEAR(f->code);
-    Py_CLEAR(f->qualname);
-    Py_CLEAR(f->name);
-    Py_CLEAR(f->parameter_names);
-    if (f->definition != f) {
-        Py_XDECREF(reinterpret_cast<PyObject*>(f->definition));
-    }
+    Py_CLEAR(f->defined.code);
+    Py_CLEAR(f->defined.qualname);
+    Py_CLEAR(f->defined.name);
+    Py_CLEAR(f->defined.parameter_names);
+    Py_CLEAR(f->prototype);
     PyObject_GC_Del(self);
     Py_DECREF(type);
 }
@@ -502,7 +499,7 @@ PyObject* get_defined(PyObject* self, void* offset) noexcept
     return new_ref_or(*field, Py_None);
 }
 
-#define KESTROVA_DEFINED(member) reinterpret_cast<void*>(offsetof(Function, member))
+#define KESTROVA_DEFINED(member) reinterpret_cast<void*>(offsetof(Definition, member))
 
 PyObject* get_closure(PyObject* self, void*) noexcept
 {
@@ -637,13 +634,9 @@ Ref new_function_object()
     f->vectorcall = function_vectorcall;
 #endif
     f->definition = nullptr;
-    f->signature = nullptr;
-    f->row = nullptr;
-    f->body = nullptr;
-    f->parameter_count = 0;
-    f->line = 0;
-    for (PyObject** o : {&f->code, &f->qualname, &f->name, &f->parameter_names, &f->globals, &f->builtins,
-                         &f->inner, &f->closure, &f->assigned_name, &f->assigned_qualname,
+    f->prototype = nullptr;
+    f->defined = Definition{};
+    for (PyObject** o : {&f->closure, &f->assigned_name, &f->assigned_qualname,
                          &f->module, &f->doc, &f->annotations, &f->annotate, &f->type_params,
                          &f->dict, &f->weakrefs}) {
         *o = nullptr;
@@ -711,7 +704,7 @@ Ref make_code(const FunctionDef& def, PyObject* name, PyObject* qualname, PyObje
     set_item(changes, k.code_name, Ref::share(name));
     set_item(changes, k.code_argcount, checked(PyLong_FromSsize_t(count)));
     // An argument that cannot be given by keyword shows as positional-only.
-    const bool positional_only = def.signature->form == CallForm::one_argument;
+    const bool positional_only = def.signature.form == CallForm::one_argument;
     set_item(changes, k.code_posonlyargcount, checked(PyLong_FromSsize_t(positional_only ? count : 0)));
     set_item(changes, k.code_nlocals, checked(PyLong_FromSsize_t(count)));
     set_item(changes, k.code_varnames, Ref::share(parameters));
@@ -752,26 +745,27 @@ PyTypeObject* function_type() { return the_function_type; }
 
 Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals, PyObject* inner)
 {
-    const Signature& signature = *def.signature;
+    const Signature& signature = def.signature;
     Ref object = new_function_object();
     Function* f = as_function(object);
-    f->definition = f;
-    f->signature = &signature;
-    f->row = def.row;
-    f->body = signature.body;
+    Definition& d = f->defined;
+    f->definition = &d;
+    d.signature = &signature;
+    d.row = def.row;
+    d.run = def.run;
     Py_INCREF(qualname);
-    f->qualname = qualname;
-    f->parameter_names = shared_names(signature.parameters, max_parameters).release();
-    f->parameter_count = PyTuple_GET_SIZE(f->parameter_names);
+    d.qualname = qualname;
+    d.parameter_names = shared_names(signature.parameters, max_parameters).release();
+    d.parameter_count = PyTuple_GET_SIZE(d.parameter_names);
     Ref free_variables = shared_names(signature.free_variables, 3);
-    f->name = checked(PyUnicode_InternFromString(def.name)).release();
-    f->line = def.line;
-    f->code = make_code(def, f->name, qualname, f->parameter_names, free_variables).release();
+    d.name = checked(PyUnicode_InternFromString(def.name)).release();
+    d.line = def.line;
+    d.code = make_code(def, d.name, qualname, d.parameter_names, free_variables).release();
     Py_INCREF(globals);
-    f->globals = globals;
-    f->builtins = builtins_of(globals);
+    d.globals = globals;
+    d.builtins = builtins_of(globals);
     Py_XINCREF(inner);
-    f->inner = inner;
+    d.inner = inner;
     PyObject_GC_Track(object);
     return object;
 }
@@ -820,7 +814,8 @@ Ref Call::make_inner(std::initializer_list<PyObject*> captured) const
     Ref object = new_function_object();
     Function* f = as_function(object);
     Py_INCREF(prototype);
-    f->definition = as_function(prototype);
+    f->prototype = prototype;
+    f->definition = as_function(prototype)->definition;
     f->closure = closure.release();
     PyObject_GC_Track(object);
     return object;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <iterator>
 
 #include "constants.hpp"
 #include "operations.hpp"
@@ -12,10 +13,6 @@
 namespace kestrova {
 
 class Call;
-
-// A body performs the function's statements. `arguments` holds one object per
-// parameter, in parameter order. Failures are signalled with PythonError.
-using Body = void (*)(Call& call, PyObject* const* arguments);
 
 // How a function takes its arguments; each form has its own argument errors.
 enum class CallForm {
@@ -26,36 +23,73 @@ enum class CallForm {
 
 constexpr int max_parameters = 8;
 
-// What functions of one kind share.
+// What functions of one kind share: how they take their arguments, and the names of
+// their parameters and of the variables they close over.
 struct Signature {
     CallForm form;
-    Body body;
     const char* parameters[max_parameters]; // in order; unused entries are null
     const char* free_variables[3];          // names the function closes over, sorted
 };
 
-// One function: its bare name, definition line and signature, and the row of the
-// owning table that its body reads (or null).
-struct FunctionDef {
-    const char* name;
-    int line;
-    const Signature* signature;
-    const void* row;
+// A signature with the body that performs the statements of its functions, on the table
+// row each function is made from. `arguments` holds one object per parameter, in
+// parameter order. Failures are signalled with PythonError.
+template <class Row> struct SignatureOf : Signature {
+    using Body = void (*)(Call& call, const Row& row, PyObject* const* arguments);
+
+    // Signatures are constexpr, so that a list too long for its array does not compile.
+    constexpr SignatureOf(CallForm form, Body body, std::initializer_list<const char*> parameters,
+                          std::initializer_list<const char*> free_variables)
+        : Signature{form, {}, {}}, body(body)
+    {
+        if (parameters.size() > max_parameters || free_variables.size() > std::size(this->free_variables)) {
+            throw "too many names for a signature";
+        }
+        int i = 0;
+        for (const char* name : parameters) {
+            this->parameters[i++] = name;
+        }
+        i = 0;
+        for (const char* name : free_variables) {
+            this->free_variables[i++] = name;
+        }
+    }
+
+    Body body;
 };
 
-struct Function {
-    PyObject_HEAD
-#ifdef KESTROVA_HAS_VECTORCALL
-    vectorcallfunc vectorcall;
-#endif
-    // What every function made from one definition shares is read through `definition`:
-    // the function itself, or, for a function that a call made, its prototype (held).
-    Function* definition;
+// Runs the body of `signature` on `row`: the one place where the row, carried untyped by
+// the function object, is given its type again, by the signature it was paired with.
+using RunBody = void (*)(const Signature& signature, const void* row, Call& call,
+                         PyObject* const* arguments);
+template <class Row>
+void run_body(const Signature& signature, const void* row, Call& call, PyObject* const* arguments)
+{
+    static_cast<const SignatureOf<Row>&>(signature).body(call, *static_cast<const Row*>(row), arguments);
+}
 
-    // The definition: a row of a table, and what the load made from it.
+// One function of a table: its bare name, definition line and signature, and the row its
+// body reads, of the type that body takes.
+struct FunctionDef {
+    template <class Row>
+    FunctionDef(const char* name, int line, const SignatureOf<Row>& signature, const Row& row)
+        : name(name), line(line), signature(signature), row(&row), run(run_body<Row>)
+    {
+    }
+
+    const char* name;
+    int line;
+    const Signature& signature;
+    const void* row; // a Row, for run
+    RunBody run;
+};
+
+// What the load makes from a FunctionDef, once: shared by the function made from it and by
+// every function that its calls make (for an inner function's prototype).
+struct Definition {
     const Signature* signature;
     const void* row;
-    Body body;                  // signature->body
+    RunBody run;
     Py_ssize_t parameter_count; // the length of parameter_names
     PyObject* name;             // the bare name (interned), which argument errors use
     int line;                   // the definition line, where argument errors report
@@ -65,6 +99,19 @@ struct Function {
     PyObject* globals;         // the module namespace
     PyObject* builtins;        // the builtins' namespace, fixed when the function is made
     PyObject* inner;           // the prototype of the function each call makes, or null
+};
+
+// A function object.
+struct Function {
+    PyObject_HEAD
+#ifdef KESTROVA_HAS_VECTORCALL
+    vectorcallfunc vectorcall;
+#endif
+    // Its definition: `defined` below, or, for a function that a call made, that of its
+    // prototype, which it holds.
+    const Definition* definition;
+    PyObject* prototype; // null for a function the load made
+    Definition defined;  // empty for a function that a call made
 
     // This object's own.
     PyObject* closure; // tuple of cells, or null
@@ -112,11 +159,6 @@ public:
     void skip(int lines) { line_ += lines; }
     int line() const { return line_; }
 
-    template <class Row> const Row& row() const
-    {
-        return *static_cast<const Row*>(definition_->row);
-    }
-
     PyObject* globals() const { return definition_->globals; }
 
     // A name the body does not define: the module namespace, then the builtins.
@@ -146,7 +188,7 @@ private:
     [[noreturn]] static void called_after_clear();
 
     Function* function_;
-    const Function* definition_;
+    const Definition* definition_;
     int line_;
 
 public:

@@ -325,13 +325,6 @@ Ref Loader::function(const FunctionDef& def, PyObject* qualname, PyObject* inner
     return make_function(def, qualname, globals_, inner);
 }
 
-Ref make_public_function(Loader& load, const PublicName& row)
-{
-    const auto& function = static_cast<const PublicFunction&>(row);
-    Ref qualname = checked(PyUnicode_InternFromString(row.name));
-    return load.function({row.name, row.line, function.signature, &row}, qualname);
-}
-
 ClassBuilder::ClassBuilder(Loader& load, const PublicName& row) : load_(load), row_(row)
 {
     const Constants& k = constants();

@@ -41,11 +41,12 @@ struct PublicName {
     Ref (*make)(Loader& load, const PublicName& row);
 };
 
-// A module-level function described by one signature.
-struct PublicFunction : PublicName {
-    const Signature* signature;
+// A module-level function described by one signature, whose body reads the row as a Row
+// (the row itself, for a function with constants of its own).
+template <class Row> struct PublicFunction : PublicName {
+    const SignatureOf<Row>* signature;
 };
-Ref make_public_function(Loader& load, const PublicName& row);
+template <class Row> Ref make_public_function(Loader& load, const PublicName& row);
 
 class Loader {
 public:
@@ -70,6 +71,13 @@ private:
     PyObject* globals_;
     int line_ = 0;
 };
+
+template <class Row> Ref make_public_function(Loader& load, const PublicName& row)
+{
+    const auto& function = static_cast<const PublicFunction<Row>&>(row);
+    Ref qualname = checked(PyUnicode_InternFromString(row.name));
+    return load.function({row.name, row.line, *function.signature, static_cast<const Row&>(row)}, qualname);
+}
 
 // Makes a class the way `type(name, (), namespace)` does, from methods in definition
 // order.

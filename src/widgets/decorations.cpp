@@ -6,7 +6,7 @@
 namespace kestrova::widgets {
 namespace {
 
-void show_image(Call& call, PyObject* const* arguments)
+void show_image(Call& call, const PublicName&, PyObject* const* arguments)
 {
     const Constants& k = call.k;
     PyObject* url = arguments[0];
@@ -37,7 +37,7 @@ constexpr int icon_line = 324;
 constexpr int icon_kind_statements = 5; // after the comparison, per kind
 
 // ctypes.windll.shell32.SetCurrentProcessExplicitAppUserModelID(myappid)
-void set_application_id(Call& call, PyObject* ctypes)
+void set_application_id(Call& call, const Icon& icon, PyObject* ctypes)
 {
     const Constants& k = call.k;
     // Only Windows' ctypes has windll. Elsewhere there is no shell to tell, and the icon
@@ -47,15 +47,15 @@ void set_application_id(Call& call, PyObject* ctypes)
         return;
     }
     Ref shell32 = attr(windll, k.shell32);
-    call_method(call, shell32, k.SetCurrentProcessExplicitAppUserModelID, {call.row<Icon>().app_id});
+    call_method(call, shell32, k.SetCurrentProcessExplicitAppUserModelID, {icon.app_id});
 }
 
-void set_icon(Call& call, PyObject* const* arguments)
+void set_icon(Call& call, const Icon& icon, PyObject* const* arguments)
 {
     const Constants& k = call.k;
     PyObject* parent = arguments[0];
     PyObject* tipe = arguments[1];
-    for (const Icon::Kind& kind : call.row<Icon>().kinds) {
+    for (const Icon::Kind& kind : icon.kinds) {
         //: [each kind] {if} tipe == {tipe}:
         call.next();
         if (!equals(tipe, kind.tipe)) {
@@ -69,7 +69,7 @@ void set_icon(Call& call, PyObject* const* arguments)
         call.next(); // (a constant of the row)
         //: [each kind]     ctypes.windll.shell32.SetCurrentProcessExplicitAppUserModelID(myappid)
         call.next();
-        set_application_id(call, ctypes);
+        set_application_id(call, icon, ctypes);
         //: [each kind]     ico = wx.Icon({file}, wx.BITMAP_TYPE_ICO)
         call.next();
         Ref wx = call.global(k.wx);
@@ -83,20 +83,20 @@ void set_icon(Call& call, PyObject* const* arguments)
     }
 }
 
-void print_separator(Call& call, PyObject* const*)
+void print_separator(Call& call, const Separator& separator, PyObject* const*)
 {
     //: print({text})
     call.next();
-    print(call, call.row<Separator>().text);
+    print(call, separator.text);
     //: print("")
     call.next();
     print(call, call.k.text_empty);
 }
 
-const Signature show_image_signature{
+constexpr SignatureOf<PublicName> show_image_signature{
     CallForm::parameters, show_image, {"urlfileimage", "parent", "pos"}, {}};
-const Signature icon_signature{CallForm::parameters, set_icon, {"parent", "tipe"}, {}};
-const Signature garis_signature{CallForm::no_arguments, print_separator, {}, {}};
+constexpr SignatureOf<Icon> icon_signature{CallForm::parameters, set_icon, {"parent", "tipe"}, {}};
+constexpr SignatureOf<Separator> garis_signature{CallForm::no_arguments, print_separator, {}, {}};
 
 Ref make_icon(Loader& load, const PublicName& row)
 {
@@ -106,18 +106,19 @@ Ref make_icon(Loader& load, const PublicName& row)
         load.make(kind.tipe);
         load.make(kind.file);
     }
-    return make_public_function(load, row);
+    return make_public_function<Icon>(load, row);
 }
 
 Ref make_separator(Loader& load, const PublicName& row)
 {
     load.make(static_cast<const Separator&>(row).text);
-    return make_public_function(load, row);
+    return make_public_function<Separator>(load, row);
 }
 
 } // namespace
 
-const PublicFunction showImage{{"showImage", 224, make_public_function}, &show_image_signature};
+const PublicFunction<PublicName> showImage{{"showImage", 224, make_public_function<PublicName>},
+                                          &show_image_signature};
 const Icon icon{{{"icon", icon_line, make_icon}, &icon_signature},
                 {"mycompany.myproduct.subproduct.version"},
                 {{{1}, {"img/icon_zentrova.ico"}}, {{2}, {"tool.ico"}}}};

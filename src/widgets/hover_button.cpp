@@ -78,7 +78,7 @@ void bind_hover(Call& call, PyObject* self, const Name& event, const Name& handl
     bind({event_type, bound_handler});
 }
 
-void btnconfig(Call& call, PyObject* const* arguments)
+void btnconfig(Call& call, const PublicName&, PyObject* const* arguments)
 {
     const Constants& k = call.k;
     PyObject* self = arguments[0];
@@ -132,9 +132,8 @@ void btnconfig(Call& call, PyObject* const* arguments)
     }
 }
 
-void hover(Call& call, PyObject* const* arguments)
+void hover(Call& call, const Hover& handler, PyObject* const* arguments)
 {
-    const auto& handler = call.row<Hover>();
     PyObject* self = arguments[0];
     for (const auto& step : handler.steps) {
         if (step.method == nullptr) {
@@ -149,9 +148,9 @@ void hover(Call& call, PyObject* const* arguments)
     on_button(call, self, call.k.Refresh);
 }
 
-const Signature btnconfig_signature{
+constexpr SignatureOf<PublicName> btnconfig_signature{
     CallForm::parameters, btnconfig, {"self", "parent", "label", "pos", "size", "btntype", "target"}, {}};
-const Signature hover_signature{CallForm::parameters, hover, {"self", "event"}, {}};
+constexpr SignatureOf<Hover> hover_signature{CallForm::parameters, hover, {"self", "event"}, {}};
 
 Ref make_tombol(Loader& load, const PublicName& row)
 {
@@ -184,9 +183,9 @@ Ref make_tombol(Loader& load, const PublicName& row)
               [](const Handler& a, const Handler& b) { return a.hover->line < b.hover->line; });
 
     ClassBuilder button_class(load, row);
-    button_class.method({"btnconfig", btnconfig_line, &btnconfig_signature, nullptr});
+    button_class.method({"btnconfig", btnconfig_line, btnconfig_signature, row});
     for (const Handler& handler : handlers) {
-        button_class.method({handler.name, handler.hover->line, &hover_signature, handler.hover});
+        button_class.method({handler.name, handler.hover->line, hover_signature, *handler.hover});
     }
     return button_class.finish();
 }

@@ -7,7 +7,7 @@ namespace kestrova::widgets {
 
 // icon's constants: the application's identifier, and for each kind the number tipe must
 // equal and the icon file.
-struct Icon : PublicFunction {
+struct Icon : PublicFunction<Icon> {
     RowText app_id;
     struct Kind {
         RowInteger tipe;
@@ -16,12 +16,12 @@ struct Icon : PublicFunction {
 };
 
 // garis's separator.
-struct Separator : PublicFunction {
+struct Separator : PublicFunction<Separator> {
     RowText text;
 };
 
 extern const PublicName tombol;
-extern const PublicFunction showImage;
+extern const PublicFunction<PublicName> showImage;
 extern const Icon icon;
 extern const Separator garis;
 
