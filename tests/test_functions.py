@@ -8,7 +8,7 @@ import pickle
 import types
 
 import pytest
-from conftest import module_entries
+from conftest import calls, module_entries
 
 FILE_MARGIN = ("self", "FileDialogStatus", "Info", "LebarForm", "PosTinggi", "TargetPanel")
 FILE_LEFT = ("self", "FileDialogStatus", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel")
@@ -133,6 +133,30 @@ def test_argument_errors_through_the_class_and_the_call_slot(K):
     # The slot wrapper hands over the keyword dictionary as it is, non-string keys included.
     with pytest.raises(TypeError, match=r"^icon\(\) keywords must be strings$"):
         type(K.icon).__call__(K.icon, 1, 2, **{1: 2})
+
+
+def test_a_body_that_empties_the_callers_keyword_dictionary(K, stub_wx):
+    """A caller that passes its own dictionary (the C API's PyObject_Call, which takes the
+    call slot where there is no vectorcall): the body still has what it was given after
+    code it runs has emptied the dictionary, and dropped the only other reference to it."""
+    import ctypes
+
+    seen = []
+
+    class Kind(int):
+        __hash__ = int.__hash__
+
+        def __eq__(self, other):
+            kwargs.clear()
+            seen.append(other)
+            return int.__eq__(self, other)
+
+    kwargs = {"tipe": Kind(2)}
+    call = ctypes.pythonapi.PyObject_Call
+    call.restype, call.argtypes = ctypes.py_object, [ctypes.py_object] * 3
+    assert call(K.icon, (stub_wx.Frame(),), kwargs) is None
+    assert seen == [1, 2] and kwargs == {}
+    assert calls(stub_wx)[-1] == "Frame1.SetIcon(Icon1)"
 
 
 @pytest.mark.parametrize("qualname", ["showImage", "garis", "FormA.__init__", "tombol.OnMouseLeave5"])

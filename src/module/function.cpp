@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <frameobject.h>
 
@@ -34,20 +32,67 @@ bool same_name(PyObject* key, PyObject* name)
     return key == name || (PyUnicode_Check(key) && PyUnicode_Compare(key, name) == 0);
 }
 
-// Index of the keyword that names `name`, or -1.
-Py_ssize_t find_keyword(PyObject* name, PyObject* const* keywords, Py_ssize_t keyword_count)
+// The keywords of a call as vectorcall gives them: names and values side by side, owned by
+// the caller for the whole call.
+struct KeywordArray {
+    PyObject* const* names;
+    PyObject* const* values;
+    Py_ssize_t count;
+
+    static constexpr bool values_may_change = false;
+    Py_ssize_t size() const { return count; }
+    // Calls visit(key, value, index) for each keyword in order, while it returns true.
+    template <class Visit> bool each(Visit&& visit) const
+    {
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            if (!visit(names[i], values[i], i)) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// The keywords of a call as a dictionary, read where they stand. Reading them runs no code,
+// but the body may change the dictionary, so what it binds is held for the call.
+struct KeywordDict {
+    PyObject* dict;
+
+    static constexpr bool values_may_change = true;
+    Py_ssize_t size() const { return dict == nullptr ? 0 : PyDict_GET_SIZE(dict); }
+    template <class Visit> bool each(Visit&& visit) const
+    {
+        Py_ssize_t position = 0, index = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(dict, &position, &key, &value)) {
+            if (!visit(key, value, index++)) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// The value of the keyword that names `name`, and its index; null if none does.
+template <class Keywords> PyObject* find_keyword(PyObject* name, const Keywords& keywords, Py_ssize_t& index)
 {
-    for (Py_ssize_t i = 0; i < keyword_count; ++i) {
-        if (keywords[i] == name) {
-            return i;
-        }
+    PyObject* found = nullptr;
+    const auto look = [&](auto&& matches) {
+        keywords.each([&](PyObject* key, PyObject* value, Py_ssize_t at) {
+            if (!matches(key)) {
+                return true;
+            }
+            found = value;
+            index = at;
+            return false;
+        });
+        return found != nullptr;
+    };
+    if (look([name](PyObject* key) { return key == name; })) {
+        return found;
     }
-    for (Py_ssize_t i = 0; i < keyword_count; ++i) {
-        if (same_name(keywords[i], name)) {
-            return i;
-        }
-    }
-    return -1;
+    look([name](PyObject* key) { return same_name(key, name); });
+    return found;
 }
 
 // Index of the parameter named by `key`, or -1.
@@ -85,10 +130,11 @@ bool wrong_form(const Definition* d, const char* format, Py_ssize_t given)
 // Fills `bound` with one object per parameter of the definition `d`, or raises the
 // argument error. The checks run in a fixed order: the count of positional arguments,
 // then a parameter left unfilled, then the keywords in the order given.
+template <class Keywords>
 bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given,
-                    PyObject* const* keywords, PyObject* const* keyword_values,
-                    Py_ssize_t keyword_count, PyObject** bound)
+                    const Keywords& keywords, PyObject** bound)
 {
+    const Py_ssize_t keyword_count = keywords.size();
     switch (d->signature->form) {
     case CallForm::no_arguments:
         if (keyword_count != 0) {
@@ -124,19 +170,17 @@ bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t
 
     Py_ssize_t filled_by[max_parameters];
     for (Py_ssize_t i = given; i < expected; ++i) {
-        const Py_ssize_t found = find_keyword(parameter_name(d, i), keywords, keyword_count);
-        if (found < 0) {
+        PyObject* value = find_keyword(parameter_name(d, i), keywords, filled_by[i]);
+        if (value == nullptr) {
             return wrong_count(d, given);
         }
-        bound[i] = keyword_values[found];
-        filled_by[i] = found;
+        bound[i] = value;
     }
     if (keyword_count == expected - given) {
         return true; // every keyword filled a parameter
     }
 
-    for (Py_ssize_t k = 0; k < keyword_count; ++k) {
-        PyObject* key = keywords[k];
+    return keywords.each([&](PyObject* key, PyObject*, Py_ssize_t k) {
         if (!PyUnicode_Check(key)) {
             return argument_error(d, "%.200U() keywords must be strings");
         }
@@ -147,8 +191,8 @@ bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t
         if (index < given || filled_by[index] != k) {
             return argument_error(d, "%U() got multiple values for keyword argument '%U'", key);
         }
-    }
-    return true;
+        return true;
+    });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -178,24 +222,29 @@ void add_function_traceback(const Definition* d, int line) noexcept
     add_traceback_entry(name.c_str(), line, d->globals);
 }
 
-PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given,
-                 PyObject* const* keywords, PyObject* const* keyword_values,
-                 Py_ssize_t keyword_count) noexcept
+template <class Keywords>
+PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given, const Keywords& keywords) noexcept
 {
     const Definition* d = f->definition;
     // Positional arguments, one per parameter, are the bound arguments themselves, whatever
     // the calling form; anything else goes through the binding and its errors.
     PyObject* const* bound = positional;
     PyObject* bound_storage[max_parameters];
+    Ref held[Keywords::values_may_change ? max_parameters : 1];
+    const Py_ssize_t keyword_count = keywords.size();
     if (keyword_count != 0 || given != parameter_count(d)) {
-        if (!bind_arguments(d, positional, given, keywords, keyword_values, keyword_count,
-                            bound_storage)) {
+        if (!bind_arguments(d, positional, given, keywords, bound_storage)) {
             if (d->signature->form == CallForm::parameters) {
                 add_function_traceback(d, d->line);
             }
             return nullptr;
         }
         bound = bound_storage;
+        if constexpr (Keywords::values_may_change) {
+            for (Py_ssize_t i = 0; keyword_count != 0 && i < parameter_count(d); ++i) {
+                held[i] = Ref::share(bound[i]);
+            }
+        }
     }
     // Bodies call into Python and may be reached from it again: a call is one level of
     // native call depth deeper.
@@ -215,11 +264,9 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
                               PyObject* kwnames) noexcept
 {
     const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
-    if (kwnames == nullptr) {
-        return run(as_function(callable), args, given, nullptr, nullptr, 0);
-    }
-    return run(as_function(callable), args, given, &PyTuple_GET_ITEM(kwnames, 0),
-                  args + given, PyTuple_GET_SIZE(kwnames));
+    const KeywordArray keywords{kwnames == nullptr ? nullptr : &PyTuple_GET_ITEM(kwnames, 0), args + given,
+                                kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames)};
+    return run(as_function(callable), args, given, keywords);
 }
 #endif
 
@@ -228,35 +275,7 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
 // given, so it also reports keys that are not strings.
 PyObject* function_call(PyObject* callable, PyObject* args, PyObject* kwargs) noexcept
 {
-    PyObject* const* positional = &PyTuple_GET_ITEM(args, 0);
-    const Py_ssize_t given = PyTuple_GET_SIZE(args);
-    if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
-        return run(as_function(callable), positional, given, nullptr, nullptr, 0);
-    }
-    // The keys, then the values, held for the whole call: the body may run code that
-    // changes the dictionary.
-    struct Held {
-        std::vector<PyObject*> objects;
-        ~Held()
-        {
-            for (PyObject* o : objects) Py_XDECREF(o);
-        }
-    } held;
-    const Py_ssize_t count = PyDict_GET_SIZE(kwargs);
-    if (!guarded([&] { held.objects.resize(static_cast<size_t>(2 * count)); })) {
-        return nullptr;
-    }
-    PyObject** keys = held.objects.data();
-    Py_ssize_t position = 0, index = 0;
-    PyObject* key;
-    PyObject* value;
-    while (index < count && PyDict_Next(kwargs, &position, &key, &value)) {
-        Py_INCREF(key);
-        Py_INCREF(value);
-        keys[index] = key;
-        keys[count + index++] = value;
-    }
-    return run(as_function(callable), positional, given, keys, keys + count, index);
+    return run(as_function(callable), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), KeywordDict{kwargs});
 }
 
 // Read through an instance a function binds to it; read through the class it is itself.
