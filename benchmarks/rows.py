@@ -52,6 +52,10 @@ def form_row(name):
     return Row(name + "(...)", "F(%s, panel)" % parameters, prepare, group="construction")
 
 
+# The colour schemes, by the btntype that selects them.
+SCHEMES = list(range(6))
+
+
 def press_target(event):
     pass
 
@@ -65,11 +69,11 @@ def btnconfig_row(scheme):
                prepare, group="button")
 
 
-HOVER_HANDLERS = ["OnMouse%s%d" % (kind, scheme) for scheme in range(6) for kind in ("Enter", "Leave")]
+HOVER_HANDLERS = ["OnMouse%s%d" % (kind, scheme) for scheme in SCHEMES for kind in ("Enter", "Leave")]
 
 
 def hover_row(handler):
-    scheme = int(handler[-1])
+    scheme = int(handler[len("OnMouseEnter"):])
 
     def prepare(impl, toolkit):
         button = impl.tombol()
@@ -142,7 +146,7 @@ def prepare_garis(impl, toolkit):
 
 ROWS = (
     [form_row(name) for name in FILE_FORMS]
-    + [btnconfig_row(scheme) for scheme in range(6)]
+    + [btnconfig_row(scheme) for scheme in SCHEMES]
     + [hover_row(handler) for handler in HOVER_HANDLERS]
     + [
         Row("browse press (filedialog)", "press(None)", prepare_browse, group="handler"),
@@ -229,7 +233,7 @@ def build_panel(impl, panel, rows=100):
         kind = PANEL_KINDS[index % len(PANEL_KINDS)]
         top = 30 + 30 * index
         if kind == "tombol":
-            impl.tombol().btnconfig(panel, "Run", (15, top), (100, 24), index % 6, press_target)
+            impl.tombol().btnconfig(panel, "Run", (15, top), (100, 24), SCHEMES[index % len(SCHEMES)], press_target)
         elif kind == "showImage":
             impl.showImage(IMAGE, panel, (600, top))
         else:

@@ -3,6 +3,7 @@ module makes, and the runner must keep working (run once in its quick mode; noth
 looks at a time)."""
 
 import contextlib
+import inspect
 import io
 import json
 import os
@@ -62,6 +63,31 @@ def test_plain_peer_makes_the_same_toolkit_calls(K, plain, monkeypatch, row):
     expected = toolkit_calls(row, K, monkeypatch)
     assert expected[0] or expected[1]  # every row calls the toolkit or prints
     assert toolkit_calls(row, plain, monkeypatch) == expected
+
+
+def public_api(impl):
+    """{name: signature} of the classes, their methods and the functions that `impl` defines."""
+    api = {}
+    for name, value in vars(impl).items():
+        if getattr(value, "__module__", None) != impl.__name__ or not callable(value):
+            continue
+        if isinstance(value, type):
+            api[name] = [(method, str(inspect.signature(function))) for method, function in vars(value).items()
+                         if callable(function)]
+        else:
+            api[name] = str(inspect.signature(value))
+    return api
+
+
+def test_peer_and_rows_cover_every_public_name(K, plain):
+    """What a new form, colour scheme or function of the module needs beside its row in the
+    sources: its peer here, with the same signatures, and its benchmark rows."""
+    api = public_api(K)
+    assert public_api(plain) == api
+    assert list(rows.FILE_FORMS) == [name for name, methods in api.items()
+                                     if isinstance(methods, list) and methods[0][0] == "__init__"]
+    schemes = [int(method[len("OnMouseEnter"):]) for method, _ in api["tombol"] if method.startswith("OnMouseEnter")]
+    assert sorted(schemes) == rows.SCHEMES
 
 
 def test_panel_of_rows_is_the_same(K, plain, monkeypatch):
