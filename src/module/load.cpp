@@ -6,11 +6,12 @@
 #include <cstring>
 #include <memory>
 
-#include "function.hpp"
+#include "function_type.hpp"
 #include "loader.hpp"
 #include "module_name.hpp"
 #include "public_names.hpp"
 #include "operations.hpp"
+#include "traceback.hpp"
 
 namespace kestrova {
 namespace {

@@ -3,7 +3,7 @@
 // line if making them fails.
 #pragma once
 
-#include "function.hpp"
+#include "function_type.hpp"
 
 namespace kestrova {
 

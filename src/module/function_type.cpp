@@ -1,12 +1,12 @@
-#include "function.hpp"
+#include "function_type.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include <frameobject.h>
-
+#include "arguments.hpp"
 #include "module_name.hpp"
+#include "traceback.hpp"
 
 namespace kestrova {
 namespace {
@@ -16,184 +16,6 @@ PyTypeObject* the_function_type = nullptr;
 constexpr const char* module_source = KESTROVA_MODULE_NAME;
 
 Function* as_function(PyObject* object) { return reinterpret_cast<Function*>(object); }
-
-// ---------------------------------------------------------------------------------------
-// Argument errors
-
-PyObject* parameter_name(const Definition* d, Py_ssize_t index)
-{
-    return PyTuple_GET_ITEM(d->parameter_names, index);
-}
-
-Py_ssize_t parameter_count(const Definition* d) { return d->parameter_count; }
-
-bool same_name(PyObject* key, PyObject* name)
-{
-    return key == name || (PyUnicode_Check(key) && PyUnicode_Compare(key, name) == 0);
-}
-
-// The keywords of a call as vectorcall gives them: names and values side by side, owned by
-// the caller for the whole call.
-struct KeywordArray {
-    PyObject* const* names;
-    PyObject* const* values;
-    Py_ssize_t count;
-
-    static constexpr bool values_may_change = false;
-    Py_ssize_t size() const { return count; }
-    // Calls visit(key, value, index) for each keyword in order, while it returns true.
-    template <class Visit> bool each(Visit&& visit) const
-    {
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            if (!visit(names[i], values[i], i)) {
-                return false;
-            }
-        }
-        return true;
-    }
-};
-
-// The keywords of a call as a dictionary, read where they stand. Reading them runs no code,
-// but the body may change the dictionary, so what it binds is held for the call.
-struct KeywordDict {
-    PyObject* dict;
-
-    static constexpr bool values_may_change = true;
-    Py_ssize_t size() const { return dict == nullptr ? 0 : PyDict_GET_SIZE(dict); }
-    template <class Visit> bool each(Visit&& visit) const
-    {
-        Py_ssize_t position = 0, index = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(dict, &position, &key, &value)) {
-            if (!visit(key, value, index++)) {
-                return false;
-            }
-        }
-        return true;
-    }
-};
-
-// The value of the keyword that names `name`, and its index; null if none does.
-template <class Keywords> PyObject* find_keyword(PyObject* name, const Keywords& keywords, Py_ssize_t& index)
-{
-    PyObject* found = nullptr;
-    const auto look = [&](auto&& matches) {
-        keywords.each([&](PyObject* key, PyObject* value, Py_ssize_t at) {
-            if (!matches(key)) {
-                return true;
-            }
-            found = value;
-            index = at;
-            return false;
-        });
-        return found != nullptr;
-    };
-    if (look([name](PyObject* key) { return key == name; })) {
-        return found;
-    }
-    look([name](PyObject* key) { return same_name(key, name); });
-    return found;
-}
-
-// Index of the parameter named by `key`, or -1.
-Py_ssize_t find_parameter(const Definition* d, PyObject* key)
-{
-    for (Py_ssize_t i = 0; i < parameter_count(d); ++i) {
-        if (same_name(key, parameter_name(d, i))) {
-            return i;
-        }
-    }
-    return -1;
-}
-
-// Raises the argument error `format`, filled with the bare name and `value`; false.
-bool argument_error(const Definition* d, const char* format, PyObject* value = nullptr)
-{
-    PyErr_Format(PyExc_TypeError, format, d->name, value);
-    return false;
-}
-
-bool wrong_count(const Definition* d, Py_ssize_t given)
-{
-    const Py_ssize_t expected = parameter_count(d);
-    PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)",
-                 d->name, "exactly", expected, expected == 1 ? "" : "s", given);
-    return false;
-}
-
-bool wrong_form(const Definition* d, const char* format, Py_ssize_t given)
-{
-    PyErr_Format(PyExc_TypeError, format, d->name, given);
-    return false;
-}
-
-// Fills `bound` with one object per parameter of the definition `d`, or raises the
-// argument error. The checks run in a fixed order: the count of positional arguments,
-// then a parameter left unfilled, then the keywords in the order given.
-template <class Keywords>
-bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given,
-                    const Keywords& keywords, PyObject** bound)
-{
-    const Py_ssize_t keyword_count = keywords.size();
-    switch (d->signature->form) {
-    case CallForm::no_arguments:
-        if (keyword_count != 0) {
-            return argument_error(d, "%.200U() takes no keyword arguments");
-        }
-        if (given != 0) {
-            return wrong_form(d, "%.200U() takes no arguments (%zd given)", given);
-        }
-        return true;
-    case CallForm::one_argument:
-        if (keyword_count != 0) {
-            return argument_error(d, "%.200U() takes no keyword arguments");
-        }
-        if (given != 1) {
-            return wrong_form(d, "%.200U() takes exactly one argument (%zd given)", given);
-        }
-        bound[0] = positional[0];
-        return true;
-    case CallForm::parameters:
-        break;
-    }
-
-    const Py_ssize_t expected = parameter_count(d);
-    if (given > expected || (keyword_count == 0 && given != expected)) {
-        return wrong_count(d, given);
-    }
-    for (Py_ssize_t i = 0; i < given; ++i) {
-        bound[i] = positional[i];
-    }
-    if (keyword_count == 0) {
-        return true;
-    }
-
-    Py_ssize_t filled_by[max_parameters];
-    for (Py_ssize_t i = given; i < expected; ++i) {
-        PyObject* value = find_keyword(parameter_name(d, i), keywords, filled_by[i]);
-        if (value == nullptr) {
-            return wrong_count(d, given);
-        }
-        bound[i] = value;
-    }
-    if (keyword_count == expected - given) {
-        return true; // every keyword filled a parameter
-    }
-
-    return keywords.each([&](PyObject* key, PyObject*, Py_ssize_t k) {
-        if (!PyUnicode_Check(key)) {
-            return argument_error(d, "%.200U() keywords must be strings");
-        }
-        const Py_ssize_t index = find_parameter(d, key);
-        if (index < 0) {
-            return argument_error(d, "%U() got an unexpected keyword argument '%U'", key);
-        }
-        if (index < given || filled_by[index] != k) {
-            return argument_error(d, "%U() got multiple values for keyword argument '%U'", key);
-        }
-        return true;
-    });
-}
 
 // ---------------------------------------------------------------------------------------
 // Calls
@@ -232,7 +54,7 @@ PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given, const 
     PyObject* bound_storage[max_parameters];
     Ref held[Keywords::values_may_change ? max_parameters : 1];
     const Py_ssize_t keyword_count = keywords.size();
-    if (keyword_count != 0 || given != parameter_count(d)) {
+    if (keyword_count != 0 || given != d->parameter_count) {
         if (!bind_arguments(d, positional, given, keywords, bound_storage)) {
             if (d->signature->form == CallForm::parameters) {
                 add_function_traceback(d, d->line);
@@ -241,7 +63,7 @@ PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given, const 
         }
         bound = bound_storage;
         if constexpr (Keywords::values_may_change) {
-            for (Py_ssize_t i = 0; keyword_count != 0 && i < parameter_count(d); ++i) {
+            for (Py_ssize_t i = 0; keyword_count != 0 && i < d->parameter_count; ++i) {
                 held[i] = Ref::share(bound[i]);
             }
         }
@@ -838,35 +660,6 @@ Ref Call::make_inner(std::initializer_list<PyObject*> captured) const
     f->closure = closure.release();
     PyObject_GC_Track(object);
     return object;
-}
-
-// ---------------------------------------------------------------------------------------
-// Traceback entries
-
-void add_traceback_entry(const char* function_name, int line, PyObject* globals) noexcept
-{
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    // A fresh frame of a code object whose first line is `line` reports that line.
-    PyCodeObject* code = PyCode_NewEmpty(module_source, function_name, line);
-    PyObject* fallback_globals = nullptr;
-    if (globals == nullptr) {
-        globals = fallback_globals = PyDict_New();
-    }
-    PyFrameObject* frame = nullptr;
-    if (code != nullptr && globals != nullptr) {
-        frame = PyFrame_New(PyThreadState_Get(), code, globals, nullptr);
-    }
-    if (frame == nullptr) {
-        PyErr_Clear(); // the entry is lost, the exception is not
-    }
-    PyErr_Restore(type, value, traceback);
-    if (frame != nullptr) {
-        PyTraceBack_Here(frame);
-    }
-    Py_XDECREF(frame);
-    Py_XDECREF(code);
-    Py_XDECREF(fallback_globals);
 }
 
 } // namespace kestrova

@@ -195,8 +195,4 @@ public:
     const Constants& k;
 };
 
-// Adds a traceback entry "function_name" at `line` of the module source to the
-// exception being raised.
-void add_traceback_entry(const char* function_name, int line, PyObject* globals) noexcept;
-
 } // namespace kestrova
