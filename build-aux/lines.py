@@ -177,9 +177,7 @@ def forms():
     names = tables("forms/forms.cpp", "forms/file_dialog.cpp")
     pos_left = names["pos_left"]
     lines = {}
-    for name, value in names.items():
-        if not (isinstance(value, list) and value and value[0][2:] == ["make_form"]):
-            continue
+    for value in names["form_rows"]:
         (class_name, class_line, _), (caption_x,), (text_x,), (wildcard,) = value
         browses, at_left = wildcard is not None, pos_left in (caption_x, text_x)
         values = {

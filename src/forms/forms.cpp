@@ -2,6 +2,8 @@
 // caption and the text control where the row places them, gives them the entry look, and
 // for a row with a wildcard adds the browse button.
 
+#include <iterator>
+
 #include "../module/operations.hpp"
 #include "forms.hpp"
 
@@ -145,16 +147,20 @@ constexpr const char* no_button = nullptr;
 
 } // namespace
 
-// In definition order. The caption's x, the text control's x, the wildcard of the browse
-// dialog.
-const Form FormA{{"FormA", 67, make_form}, {margin}, {margin}, {tif}};
-const Form FormFolderTIF{{"FormFolderTIF", 88, make_form}, {pos_left}, {pos_left}, {tif}};
-const Form FormFolderProjection{{"FormFolderProjection", 109, make_form}, {pos_left}, {pos_left}, {projection}};
-const Form FormFolderCSV{{"FormFolderCSV", 130, make_form}, {pos_left}, {pos_left}, {csv}};
-const Form FormText{{"FormText", 151, make_form}, {pos_left}, {pos_left}, {no_button}};
-const Form FormA2{{"FormA2", 160, make_form}, {margin}, {margin}, {tif}};
-const Form FormC{{"FormC", 181, make_form}, {margin}, {margin}, {csv}};
-const Form FormB{{"FormB", 203, make_form}, {margin}, {margin}, {no_button}};
-const Form FormB2{{"FormB2", 212, make_form}, {margin}, {580}, {no_button}};
+// The forms, in definition order: the class name and line, the caption's x, the text
+// control's x, and the wildcard of the browse dialog.
+const Form form_rows[] = {
+    {{"FormA", 67, make_form}, {margin}, {margin}, {tif}},
+    {{"FormFolderTIF", 88, make_form}, {pos_left}, {pos_left}, {tif}},
+    {{"FormFolderProjection", 109, make_form}, {pos_left}, {pos_left}, {projection}},
+    {{"FormFolderCSV", 130, make_form}, {pos_left}, {pos_left}, {csv}},
+    {{"FormText", 151, make_form}, {pos_left}, {pos_left}, {no_button}},
+    {{"FormA2", 160, make_form}, {margin}, {margin}, {tif}},
+    {{"FormC", 181, make_form}, {margin}, {margin}, {csv}},
+    {{"FormB", 203, make_form}, {margin}, {margin}, {no_button}},
+    {{"FormB2", 212, make_form}, {margin}, {580}, {no_button}},
+};
+
+const std::size_t form_count = std::size(form_rows);
 
 } // namespace kestrova::forms

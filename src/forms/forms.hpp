@@ -3,6 +3,7 @@
 #pragma once
 
 #include <climits>
+#include <cstddef>
 
 #include "../module/loader.hpp"
 
@@ -22,8 +23,9 @@ struct Form : PublicName {
     bool takes_pos_left() const { return caption_x.value == pos_left || text_x.value == pos_left; }
 };
 
-extern const Form FormA, FormFolderTIF, FormFolderProjection, FormFolderCSV, FormText, FormA2,
-    FormC, FormB, FormB2;
+// The table of the forms, in definition order.
+extern const Form form_rows[];
+extern const std::size_t form_count;
 
 // A row's definitions, from its class line on: the initialiser's, then for a row with a
 // wildcard the browse button's handler's, as the initialiser's first statement.

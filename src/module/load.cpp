@@ -202,7 +202,7 @@ void run_body(Loader& load)
     load.at(empty_line_line);
     print(k.text_empty);
     for (std::size_t i = 0; i < public_name_count; ++i) {
-        const PublicName& row = *public_names[i];
+        const PublicName& row = public_name(i);
         load.at(row.line);
         Ref value = row.make(load, row);
         checked_status(PyDict_SetItemString(globals, row.name, value));

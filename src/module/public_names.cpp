@@ -1,19 +1,23 @@
 #include "public_names.hpp"
 
+#include <iterator>
+
 #include "../forms/forms.hpp"
 #include "../widgets/widgets.hpp"
 
 namespace kestrova {
+namespace {
 
-// Definition order: each name's line is greater than the one before.
-const PublicName* const public_names[] = {
-    &forms::FormA,    &forms::FormFolderTIF, &forms::FormFolderProjection,
-    &forms::FormFolderCSV, &forms::FormText, &forms::FormA2,
-    &forms::FormC,    &forms::FormB,         &forms::FormB2,
-    &widgets::showImage, &widgets::tombol,   &widgets::icon,
-    &widgets::garis,
-};
+// After the forms, in definition order (each name's line is greater than the one before).
+const PublicName* const widgets_in_order[] = {&widgets::showImage, &widgets::tombol, &widgets::icon, &widgets::garis};
 
-const std::size_t public_name_count = sizeof public_names / sizeof public_names[0];
+} // namespace
+
+const std::size_t public_name_count = forms::form_count + std::size(widgets_in_order);
+
+const PublicName& public_name(std::size_t index)
+{
+    return index < forms::form_count ? forms::form_rows[index] : *widgets_in_order[index - forms::form_count];
+}
 
 } // namespace kestrova

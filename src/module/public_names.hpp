@@ -7,7 +7,7 @@
 
 namespace kestrova {
 
-extern const PublicName* const public_names[];
 extern const std::size_t public_name_count;
+const PublicName& public_name(std::size_t index);
 
 } // namespace kestrova
