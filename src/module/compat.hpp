@@ -133,6 +133,15 @@
 #define KESTROVA_ALWAYS_INLINE inline
 #endif
 
+// A cold path kept out of the hot one that calls it.
+#if defined(__GNUC__)
+#define KESTROVA_NEVER_INLINE __attribute__((noinline))
+#elif defined(_MSC_VER)
+#define KESTROVA_NEVER_INLINE __declspec(noinline)
+#else
+#define KESTROVA_NEVER_INLINE
+#endif
+
 // The major.minor version of the interpreter the build is for, as text ("3.11").
 #define KESTROVA_VERSION_TEXT(x) #x
 #define KESTROVA_EXPANDED_VERSION_TEXT(x) KESTROVA_VERSION_TEXT(x)

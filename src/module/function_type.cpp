@@ -44,30 +44,10 @@ void add_function_traceback(const Definition* d, int line) noexcept
     add_traceback_entry(name.c_str(), line, d->globals);
 }
 
-template <class Keywords>
-PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given, const Keywords& keywords) noexcept
+// Runs the body on `bound`, one object per parameter.
+KESTROVA_ALWAYS_INLINE PyObject* run(Function* f, PyObject* const* bound) noexcept
 {
     const Definition* d = f->definition;
-    // Positional arguments, one per parameter, are the bound arguments themselves, whatever
-    // the calling form; anything else goes through the binding and its errors.
-    PyObject* const* bound = positional;
-    PyObject* bound_storage[max_parameters];
-    Ref held[Keywords::values_may_change ? max_parameters : 1];
-    const Py_ssize_t keyword_count = keywords.size();
-    if (keyword_count != 0 || given != d->parameter_count) {
-        if (!bind_arguments(d, positional, given, keywords, bound_storage)) {
-            if (d->signature->form == CallForm::parameters) {
-                add_function_traceback(d, d->line);
-            }
-            return nullptr;
-        }
-        bound = bound_storage;
-        if constexpr (Keywords::values_may_change) {
-            for (Py_ssize_t i = 0; keyword_count != 0 && i < d->parameter_count; ++i) {
-                held[i] = Ref::share(bound[i]);
-            }
-        }
-    }
     // Bodies call into Python and may be reached from it again: a call is one level of
     // native call depth deeper.
     Call call(f);
@@ -81,14 +61,46 @@ PyObject* run(Function* f, PyObject* const* positional, Py_ssize_t given, const 
     Py_RETURN_NONE;
 }
 
+// Positional arguments, one per parameter, are the bound arguments themselves, whatever
+// the calling form; anything else goes through the binding and its errors.
+bool bound_as_given(const Function* f, Py_ssize_t given, Py_ssize_t keyword_count)
+{
+    return keyword_count == 0 && given == f->definition->parameter_count;
+}
+
+template <class Keywords>
+KESTROVA_NEVER_INLINE PyObject* bind_and_run(Function* f, PyObject* const* positional, Py_ssize_t given, const Keywords& keywords) noexcept
+{
+    const Definition* d = f->definition;
+    PyObject* bound[max_parameters];
+    if (!bind_arguments(d, positional, given, keywords, bound)) {
+        if (d->signature->form == CallForm::parameters) {
+            add_function_traceback(d, d->line);
+        }
+        return nullptr;
+    }
+    if constexpr (Keywords::values_may_change) {
+        Ref held[max_parameters];
+        for (Py_ssize_t i = 0; i < d->parameter_count; ++i) {
+            held[i] = Ref::share(bound[i]);
+        }
+        return run(f, bound);
+    }
+    return run(f, bound);
+}
+
 #ifdef KESTROVA_HAS_VECTORCALL
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) noexcept
 {
+    Function* f = as_function(callable);
     const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
-    const KeywordArray keywords{kwnames == nullptr ? nullptr : &PyTuple_GET_ITEM(kwnames, 0), args + given,
-                                kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames)};
-    return run(as_function(callable), args, given, keywords);
+    const Py_ssize_t keyword_count = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    if (bound_as_given(f, given, keyword_count)) {
+        return run(f, args);
+    }
+    return bind_and_run(f, args, given, KeywordArray{keyword_count == 0 ? nullptr : &PyTuple_GET_ITEM(kwnames, 0),
+                                                     args + given, keyword_count});
 }
 #endif
 
@@ -97,7 +109,14 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
 // given, so it also reports keys that are not strings.
 PyObject* function_call(PyObject* callable, PyObject* args, PyObject* kwargs) noexcept
 {
-    return run(as_function(callable), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), KeywordDict{kwargs});
+    Function* f = as_function(callable);
+    PyObject* const* positional = &PyTuple_GET_ITEM(args, 0);
+    const Py_ssize_t given = PyTuple_GET_SIZE(args);
+    const KeywordDict keywords{kwargs};
+    if (bound_as_given(f, given, keywords.size())) {
+        return run(f, positional);
+    }
+    return bind_and_run(f, positional, given, keywords);
 }
 
 // Read through an instance a function binds to it; read through the class it is itself.
