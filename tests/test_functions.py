@@ -9,33 +9,10 @@ import types
 
 import pytest
 from conftest import calls, module_entries
+from public_api import CALLABLES, FILE_MARGIN
 
-FILE_MARGIN = ("self", "FileDialogStatus", "Info", "LebarForm", "PosTinggi", "TargetPanel")
-FILE_LEFT = ("self", "FileDialogStatus", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel")
-HOVER = ("self", "event")
-
-# qualified name: (parameters, definition line)
-FUNCTIONS = {
-    "FormA.__init__": (FILE_MARGIN, 68),
-    "FormFolderTIF.__init__": (FILE_LEFT, 89),
-    "FormFolderProjection.__init__": (FILE_LEFT, 110),
-    "FormFolderCSV.__init__": (FILE_LEFT, 131),
-    "FormText.__init__": (("self", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel"), 152),
-    "FormA2.__init__": (FILE_MARGIN, 161),
-    "FormC.__init__": (FILE_MARGIN, 182),
-    "FormB.__init__": (("self", "Info", "LebarForm", "PosTinggi", "TargetPanel"), 204),
-    "FormB2.__init__": (("self", "Info", "LebarForm", "PosTinggi", "TargetPanel"), 213),
-    "showImage": (("urlfileimage", "parent", "pos"), 224),
-    "tombol.btnconfig": (("self", "parent", "label", "pos", "size", "btntype", "target"), 231),
-    "tombol.OnMouseEnter0": (HOVER, 266), "tombol.OnMouseLeave0": (HOVER, 271),
-    "tombol.OnMouseEnter2": (HOVER, 276), "tombol.OnMouseLeave2": (HOVER, 281),
-    "tombol.OnMouseEnter1": (HOVER, 287), "tombol.OnMouseLeave1": (HOVER, 292),
-    "tombol.OnMouseEnter3": (HOVER, 297), "tombol.OnMouseLeave3": (HOVER, 301),
-    "tombol.OnMouseEnter4": (HOVER, 305), "tombol.OnMouseLeave4": (HOVER, 309),
-    "tombol.OnMouseEnter5": (HOVER, 313), "tombol.OnMouseLeave5": (HOVER, 316),
-    "icon": (("parent", "tipe"), 324),
-    "garis": ((), 341),
-}
+# qualified name: (parameters, definition line), for the functions the module binds
+FUNCTIONS = {name: (c.parameters, c.line) for name, c in CALLABLES.items() if "<locals>" not in name}
 
 
 def resolve(K, qualname):
