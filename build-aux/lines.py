@@ -12,7 +12,8 @@ A `{field}` is filled from the table row the function is made from. A comment ta
 icon, the recolourings of a hover handler), where `{if}` is "if" for the first item and
 "elif" after it; one tagged `[flag]` is there only for rows with that flag; a `def` is
 followed by the inner function's own body and a blank line. Definition lines, class lines
-and the load's body steps come from the tables of the sources.
+and the load's body steps come from the tables of the sources. Two statements that would
+stand at one line are an error.
 
     python3 build-aux/lines.py          rewrites the listing in docs/lines.md
     python3 build-aux/lines.py --check  fails if docs/lines.md is not what it would write
@@ -76,7 +77,7 @@ def parse_initialiser(text, names):
 
 
 def resolve(word, names):
-    word = re.sub(r"^&(K|Constants)::", "", word)
+    word = re.sub(r"^&((K|Constants)::)?", "", word)
     if re.fullmatch(r"-?\d+", word):
         return int(word)
     if word == "nullptr":
@@ -120,6 +121,14 @@ def statements(path, function):
 # Rendering
 
 
+def merge(lines, more):
+    """Adds `more` to `lines`, {line: text}; a line may hold one statement only."""
+    overlap = sorted(set(lines) & set(more))
+    if overlap:
+        raise ValueError("two statements at line %s: %r and %r" % (overlap[0], lines[overlap[0]], more[overlap[0]]))
+    lines.update(more)
+
+
 def render(body, values, line, indent, lists=None, inner=None):
     """The lines of `body` from `line` on, as {line: text}, and the line after them."""
     lines = {}
@@ -139,12 +148,12 @@ def render(body, values, line, indent, lists=None, inner=None):
         for number, item in enumerate(items):
             fields = dict(values, **item, **{"if": "elif" if number else "if"})
             for text in group:
-                lines[line] = " " * indent + text.format(**fields)
+                merge(lines, {line: " " * indent + text.format(**fields)})
                 line += 1
                 defined = re.match(r" *def (\w+)\(", text)
                 if defined and inner:
                     inner_lines, line = inner[defined[1]](line, indent + len(text) - len(text.lstrip()) + 4)
-                    lines.update(inner_lines)
+                    merge(lines, inner_lines)
                     line += 1  # a blank line after the inner function
     return lines, line
 
@@ -192,20 +201,19 @@ def forms():
             return render(statements("forms/file_dialog.cpp", "file_dialog"), values, line, indent)
 
         init_line = class_line + names["init_line"]
-        lines[class_line] = "class %s:" % class_name
-        lines[init_line] = definition("__init__", names["initialisers"][browses][at_left], 4)
+        merge(lines, {class_line: "class %s:" % class_name,
+                      init_line: definition("__init__", names["initialisers"][browses][at_left], 4)})
         body, _ = render(statements("forms/forms.cpp", "form_init"), values, init_line + 1, 8,
                          inner={"filedialog": file_dialog})
-        lines.update(body)
+        merge(lines, body)
     return lines
 
 
 def tombol():
     names = tables("widgets/hover_button.cpp")
     class_name, class_line, _ = names["tombol"]
-    lines = {class_line: "class %s:" % class_name}
     line = names["btnconfig_line"]
-    lines[line] = definition("btnconfig", names["btnconfig_signature"], 4)
+    lines = {class_line: "class %s:" % class_name, line: definition("btnconfig", names["btnconfig_signature"], 4)}
     schemes = []
     for number, background, foreground, enter, leave in (row[:5] for row in names["schemes"]):
         (number,) = number
@@ -214,44 +222,39 @@ def tombol():
                         "rest_foreground": colour(foreground), "enter_name": "OnMouseEnter%d" % number,
                         "leave_name": "OnMouseLeave%d" % number})
         for handler, (handler_line, steps) in handlers.items():
-            lines[handler_line] = definition(handler, names["hover_signature"], 4)
+            merge(lines, {handler_line: definition(handler, names["hover_signature"], 4)})
             recolour = [{"method": method, "colour": colour(rgb)} for method, rgb in steps if method is not None]
-            body, _ = render(statements("widgets/hover_button.cpp", "hover"), {}, handler_line + 1, 8,
-                             lists={"step": recolour})
-            lines.update(body)
-    body, _ = render(statements("widgets/hover_button.cpp", "btnconfig"), {}, line + 1, 8,
-                     lists={"scheme": schemes})
-    lines.update(body)
+            merge(lines, render(statements("widgets/hover_button.cpp", "hover"), {}, handler_line + 1, 8,
+                                lists={"step": recolour})[0])
+    merge(lines, render(statements("widgets/hover_button.cpp", "btnconfig"), {}, line + 1, 8,
+                        lists={"scheme": schemes})[0])
+    return lines
+
+
+def function(row, values=None, lists=None):
+    """A module-level function from its row: its definition and its body's statements."""
+    (name, line, _), signature = row
+    lines = {line: definition(name, signature)}
+    body = statements("widgets/decorations.cpp", signature[1])
+    merge(lines, render(body, values or {}, line + 1, 4, lists)[0])
     return lines
 
 
 def functions():
     names = tables("widgets/decorations.cpp")
-    lines = {}
-    (name, line, _), _ = names["showImage"]
-    lines[line] = definition(name, names["show_image_signature"])
-    lines.update(render(statements("widgets/decorations.cpp", "show_image"), {}, line + 1, 4)[0])
-
-    ((name, line, _), _), (app_id,), kinds = names["icon"]
-    lines[line] = definition(name, names["icon_signature"])
+    lines = function(names["showImage"])
+    row, (app_id,), kinds = names["icon"]
     kinds = [{"tipe": tipe, "file": json.dumps(file)} for (tipe,), (file,) in kinds]
-    lines.update(render(statements("widgets/decorations.cpp", "set_icon"), {"app_id": json.dumps(app_id)},
-                        line + 1, 4, lists={"kind": kinds})[0])
-
-    ((name, line, _), _), (text,) = names["garis"]
-    lines[line] = definition(name, names["garis_signature"])
-    lines.update(render(statements("widgets/decorations.cpp", "print_separator"), {"text": json.dumps(text)},
-                        line + 1, 4)[0])
+    merge(lines, function(row, {"app_id": json.dumps(app_id)}, {"kind": kinds}))
+    row, (text,) = names["garis"]
+    merge(lines, function(row, {"text": json.dumps(text)}))
     return lines
 
 
 def listing():
     lines = {}
     for part in (load_steps(), forms(), tombol(), functions()):
-        overlap = set(lines) & set(part)
-        if overlap:
-            raise ValueError("lines stated twice: %s" % sorted(overlap))
-        lines.update(part)
+        merge(lines, part)
     return "".join("%4d  %s\n" % (line, lines[line]) for line in sorted(lines))
 
 
