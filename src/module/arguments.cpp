@@ -8,8 +8,6 @@ PyObject* parameter_name(const Definition* d, Py_ssize_t index)
     return PyTuple_GET_ITEM(d->parameter_names, index);
 }
 
-Py_ssize_t parameter_count(const Definition* d) { return d->parameter_count; }
-
 bool same_name(PyObject* key, PyObject* name)
 {
     return key == name || (PyUnicode_Check(key) && PyUnicode_Compare(key, name) == 0);
@@ -40,7 +38,7 @@ template <class Keywords> PyObject* find_keyword(PyObject* name, const Keywords&
 // Index of the parameter named by `key`, or -1.
 Py_ssize_t find_parameter(const Definition* d, PyObject* key)
 {
-    for (Py_ssize_t i = 0; i < parameter_count(d); ++i) {
+    for (Py_ssize_t i = 0; i < d->parameter_count; ++i) {
         if (same_name(key, parameter_name(d, i))) {
             return i;
         }
@@ -57,7 +55,7 @@ bool argument_error(const Definition* d, const char* format, PyObject* value = n
 
 bool wrong_count(const Definition* d, Py_ssize_t given)
 {
-    const Py_ssize_t expected = parameter_count(d);
+    const Py_ssize_t expected = d->parameter_count;
     PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)",
                  d->name, "exactly", expected, expected == 1 ? "" : "s", given);
     return false;
@@ -97,7 +95,7 @@ bool bind(const Definition* d, PyObject* const* positional, Py_ssize_t given,
         break;
     }
 
-    const Py_ssize_t expected = parameter_count(d);
+    const Py_ssize_t expected = d->parameter_count;
     if (given > expected || (keyword_count == 0 && given != expected)) {
         return wrong_count(d, given);
     }
