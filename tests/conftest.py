@@ -89,13 +89,13 @@ def need_real_toolkit():
         pytest.skip(NO_REAL_TOOLKIT)
 
 
-def run_python(code, *, stubs=True, path=(), args=(), interpreter=sys.executable, timeout=120):
+def run_python(code, *, stubs=True, path=(), args=(), interpreter=sys.executable, timeout=120, env=()):
     """Runs `code` in a fresh interpreter, with the stub toolkit first on the path unless
-    `stubs` is false, and returns the completed process."""
+    `stubs` is false and with the variables `env` set, and returns the completed process."""
     entries = list(path) + ([str(STUBS)] if stubs else []) + MODULE_PATH + [str(TESTS)]
     if os.environ.get("PYTHONPATH"):
         entries.append(os.environ["PYTHONPATH"])
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(entries))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(entries), **dict(env))
     return subprocess.run([interpreter, *args, "-c", textwrap.dedent(code)], capture_output=True,
                           text=True, env=env, timeout=timeout)
 

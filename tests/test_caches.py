@@ -5,8 +5,11 @@ statement, and native methods fail exactly as when plain Python calls them."""
 import builtins
 import gc
 import os
+import re
 import subprocess
 import sys
+import sysconfig
+import textwrap
 import types
 import weakref
 
@@ -460,6 +463,239 @@ def test_class_calls_follow_the_class(change):
     assert [d.returncode for d in done] == [0, 0], done[0].stderr[-2000:] + done[1].stderr[-2000:]
     module, peer = (d.stdout.splitlines()[-1] for d in done)
     assert module == peer
+
+
+# Metaprogramming against warm caches: each case runs on the module and on its plain-Python
+# peer, each in a fresh interpreter (the same hash seed for both) over the native stand-in
+# toolkit in either shape, and prints what happened; the two must agree.
+MUTATION_PRELUDE = """if True:
+    import sys, types, {toolkit} as wx, {impl} as K
+    K.wx, K.GenButton = wx, wx.GenButton
+
+    def outcome(action):
+        try:
+            action()
+            return "done"
+        except Exception as error:
+            return "%s: %s" % (type(error).__name__, str(error).replace("plain.", "").replace("KestrovaGUI.", ""))
+"""
+WARM_BUTTON = "for _ in range(3): K.tombol().btnconfig(None, '', (0, 0), (0, 0), {btntype}, None)"
+MUTATIONS = {
+    "a descriptor that loses __get__": """
+    class D:
+        def __get__(self, obj, typ=None): return "bound-by-D"
+    K.tombol.OnMouseEnter0 = D()
+    """ + WARM_BUTTON.format(btntype=0) + """
+    del D.__get__
+    print(outcome(lambda: K.tombol().btnconfig(None, "", (0, 0), (0, 0), 0, None)))
+    """,
+    "the type of the functions refuses changes": """
+    print(outcome(lambda: delattr(type(K.tombol.OnMouseEnter0), "__get__")).split(":")[0])
+    """,
+    "a descriptor that gains __set__": """
+    calls = []
+    class D:
+        def __get__(self, obj, typ=None): return obj.__dict__.get("btn") if obj is not None else self
+    K.tombol.btn = D()
+    """ + WARM_BUTTON.format(btntype=9) + """
+    D.__set__ = lambda self, obj, value: (calls.append(value), obj.__dict__.__setitem__("btn", value))
+    K.tombol().btnconfig(None, "", (0, 0), (0, 0), 9, None)
+    print(len(calls))
+    """,
+    "a descriptor that becomes a data descriptor": """
+    seen = []
+    class Seen:
+        def __init__(self, name): self.name = name
+        def SetBackgroundColour(self, colour): seen.append(self.name)
+        def Refresh(self): seen.append(self.name)
+    class D:
+        def __get__(self, obj, typ=None): return Seen("descriptor") if obj is not None else self
+    class Button(K.tombol):
+        btn = D()
+    button = Button()
+    vars(button)["btn"] = Seen("instance")
+    for _ in range(3): button.OnMouseEnter3(None)
+    D.__set__ = lambda self, obj, value: None
+    del seen[:]
+    button.OnMouseEnter3(None)
+    print(seen)
+    """,
+    "a module without a namespace": """
+    K.FormB("Info", 200, 50, wx.Panel())
+    K.wx = types.ModuleType.__new__(types.ModuleType)
+    print(outcome(lambda: K.FormB("Info", 200, 50, wx.Panel())))
+    """,
+    "a windll without a namespace": """
+    import ctypes
+    ctypes.windll = wx.windll
+    for _ in range(3): K.icon(wx.Frame(), 1)
+    ctypes.windll = types.ModuleType.__new__(types.ModuleType)
+    print(outcome(lambda: K.icon(wx.Frame(), 1)))
+    """,
+    "a key of the instance dictionary whose comparison fails": """
+    class Key:
+        def __hash__(self): return hash("btn")
+        def __eq__(self, other): return 1 / 0
+    button = K.tombol()
+    button.btnconfig(wx.Panel(), "", (0, 0), (0, 0), 3, None)
+    for _ in range(3): button.OnMouseEnter3(None)
+    del button.btn
+    vars(button)[Key()] = 0
+    print(outcome(lambda: button.OnMouseEnter3(None)))
+    """,
+    "a missing attribute, looked up once": """
+    compared = []
+    class Key:
+        def __hash__(self): return hash("btn")
+        def __eq__(self, other): return compared.append(other)
+    class Self(Exception): pass
+    holder = Self()
+    holder.btn = wx.GenButton()
+    for _ in range(3): K.tombol.OnMouseEnter0(holder, None)
+    del holder.btn
+    vars(holder)[Key()] = 0
+    print(outcome(lambda: K.tombol.OnMouseEnter0(holder, None)), len(compared))
+    """,
+}
+# A method of another type, found unbound and refused only when it is called (after its
+# argument has been made), and one whose own argument check words the error.
+for method in ("list.append", "object.__sizeof__"):
+    MUTATIONS["%s as SetFont" % method] = """
+    fonts, font = [], wx.Font
+    class TextCtrl(wx.TextCtrl):
+        SetFont = %s
+    wx.TextCtrl, wx.Font = TextCtrl, lambda *args: fonts.append(args) or font(*args)
+    print(outcome(lambda: K.FormB("Info", 200, 50, wx.Panel())), len(fonts))
+    """ % method
+
+
+@pytest.mark.parametrize("case", sorted(MUTATIONS))
+def test_metaprogramming_behaves_as_in_python(native_wx, case):
+    path = [os.path.dirname(native_wx.__file__), str(TESTS.parent / "benchmarks")]
+    done = [run_python(MUTATION_PRELUDE.format(toolkit=native_wx.__name__, impl=impl) + MUTATIONS[case], path=path,
+                       env={"PYTHONHASHSEED": "0"}) for impl in ("KestrovaGUI", "plain")]
+    assert [d.returncode for d in done] == [0, 0], done[0].stderr[-2000:] + done[1].stderr[-2000:]
+    module, peer = (d.stdout.splitlines()[-1] for d in done)
+    assert module == peer
+
+
+# Re-entry under a low recursion limit: from a toolkit method written in Python that makes the
+# form again, and from a native method that compares with an object whose __eq__ hovers again.
+REENTRY = """if True:
+    import sys, wx, KestrovaGUI as K
+    K.wx, K.GenButton = wx, wx.GenButton
+    depth = [0, 0]
+    def deeper(again):
+        depth[0] += 1
+        depth[1] = max(depth)
+        try:
+            again()
+        except RecursionError:
+            pass
+        finally:
+            depth[0] -= 1
+    {case}
+    for _ in range(3): enter()
+    sys.setrecursionlimit(60)
+    depth[1] = 0
+    enter()
+    print(depth[1])
+"""
+REENTRIES = {
+    "a class": """
+    class TextCtrl(wx.TextCtrl):
+        def SetFont(self, font):
+            deeper(enter)
+    wx.TextCtrl = TextCtrl
+    enter = lambda: K.FormB("Info", 200, 50, None)
+    """,
+    "a native method": """
+    class Again:
+        def __eq__(self, other):
+            deeper(enter)
+            return False
+    class Button(list):
+        SetBackgroundColour, Refresh = list.count, list.copy
+    button = K.tombol()
+    button.btn = Button([Again()])
+    enter = lambda: button.OnMouseEnter3(None)
+    """,
+}
+
+
+@pytest.mark.skipif(PORTABLE, reason="this whole run tests a build without fast paths")
+@pytest.mark.parametrize("case", sorted(REENTRIES))
+def test_fast_paths_count_call_depth_as_the_portable_operations(build_variant, case):
+    portable = build_variant("portable", "-Dfast_paths=false", plain=True)
+    done = [run_python(REENTRY.format(case=REENTRIES[case]), path=path) for path in ([], [str(portable)])]
+    assert [d.returncode for d in done] == [0, 0], done[0].stderr[-2000:] + done[1].stderr[-2000:]
+    depths = [int(d.stdout.split()[-1]) for d in done]
+    assert depths[0] == depths[1] > 1
+
+
+def version_tag_counter():
+    """(library, offset) of the counter that 3.7 to 3.10 take version tags from, a static of
+    libpython found through its symbol table; or the reason it cannot be reached."""
+    if sys.version_info >= (3, 11):
+        return "version tags do not wrap around from Python 3.11 on"
+    if not sysconfig.get_config_var("Py_ENABLE_SHARED"):
+        return "needs libpython as a shared library"
+    library = os.path.realpath(os.path.join(sysconfig.get_config_var("LIBDIR"), sysconfig.get_config_var("INSTSONAME")))
+    try:
+        symbols = subprocess.run(["nm", library], capture_output=True, text=True).stdout
+    except FileNotFoundError:
+        return "needs nm"
+    found = re.findall(r"^([0-9a-f]+) [bd] next_version_tag$", symbols, re.M)
+    return (library, int(found[0], 16)) if found else "needs the symbol table of " + library
+
+
+# The counter moved to just before its wrap, and back to a tag given out before it: after the
+# wrap, that tag goes to another class, or to the same class after a change.
+WRAP = """if True:
+    import ctypes
+    base = min(int(line.split("-")[0], 16) for line in open("/proc/self/maps")
+               if line.rstrip().endswith({library!r}) and line.split()[2] == "00000000")
+    counter = ctypes.c_uint.from_address(base + {offset})
+    seen = []
+    class A:
+        def SetBackgroundColour(self, colour): seen.append("A")
+        def Refresh(self): pass
+    class B:
+        def SetBackgroundColour(self, colour): seen.append("B")
+        def Refresh(self): pass
+    a, b, button = A(), B(), K.tombol()
+    A.changed = True
+    counter.value = 0x40000000
+    a.Refresh  # A takes that tag
+    button.btn = a
+    for _ in range(3): button.OnMouseEnter3(None)
+    counter.value = 0
+    B.changed = True
+    b.Refresh  # B takes tag 0: every tag is invalid from now on
+    {change}
+    target = button.btn
+    counter.value = 0x40000000
+    target.Refresh  # takes the tag A had
+    button.OnMouseEnter3(None)
+    print(seen[-1])
+"""
+WRAP_CHANGES = {"another class": "button.btn = b",
+                "the same class": "A.SetBackgroundColour = lambda self, colour: seen.append('A again'); "
+                                  "filler = [[] for _ in range(1000)]"}
+
+
+@pytest.mark.parametrize("change", sorted(WRAP_CHANGES))
+def test_version_tags_that_wrap_around(native_wx, change):
+    counter = version_tag_counter()
+    if isinstance(counter, str):
+        pytest.skip(counter)
+    library, offset = counter
+    code = MUTATION_PRELUDE + textwrap.indent(textwrap.dedent(WRAP.format(library=library, offset=offset,
+                                                                          change=WRAP_CHANGES[change])), "    ")
+    path = [os.path.dirname(native_wx.__file__), str(TESTS.parent / "benchmarks")]
+    done = [run_python(code.format(toolkit=native_wx.__name__, impl=impl), path=path) for impl in ("KestrovaGUI", "plain")]
+    assert [d.returncode for d in done] == [0, 0], done[0].stderr[-2000:] + done[1].stderr[-2000:]
+    assert done[0].stdout.split()[-1] == done[1].stdout.split()[-1]
 
 
 @pytest.mark.skipif(PORTABLE, reason="this whole run tests a build without fast paths")

@@ -45,6 +45,30 @@
 
 namespace {
 
+// What differs between the interpreters for the types made here: whether a type can be
+// flagged immutable (3.10), where PyType_FromSpec takes the instance dictionary's offset
+// from (the member table from 3.9, the type itself before), and whether a new instance
+// holds a reference to its heap type (3.8) or its maker takes one for it.
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+constexpr unsigned long immutable_type_flag = Py_TPFLAGS_IMMUTABLETYPE;
+#else
+constexpr unsigned long immutable_type_flag = 0;
+#endif
+
+[[maybe_unused]] void set_dict_offset([[maybe_unused]] PyTypeObject* type, [[maybe_unused]] Py_ssize_t offset)
+{
+#if PY_VERSION_HEX < 0x03090000
+    type->tp_dictoffset = offset;
+#endif
+}
+
+void hold_type([[maybe_unused]] PyObject* instance)
+{
+#if PY_VERSION_HEX < 0x03080000
+    Py_INCREF(Py_TYPE(instance));
+#endif
+}
+
 // Counts every construction and method call, so that a benchmark can check that the
 // two implementations it compares make the same number of toolkit calls.
 unsigned long long calls = 0;
@@ -75,7 +99,7 @@ PyObject* make(PyTypeObject* type)
     if (thing == nullptr) {
         return nullptr;
     }
-    kestrova::compat::hold_type(reinterpret_cast<PyObject*>(thing));
+    hold_type(reinterpret_cast<PyObject*>(thing));
 #ifndef STUBWX_FLAT
     thing->dict = nullptr;
     PyObject_GC_Track(thing);
@@ -264,7 +288,7 @@ const ClassRow classes[] = {
 
 #ifndef STUBWX_FLAT
 PyMemberDef thing_members[] = {
-#ifdef KESTROVA_HAS_SPEC_OFFSETS
+#if PY_VERSION_HEX >= 0x03090000
     {"__dictoffset__", Py_T_PYSSIZET, offsetof(Thing, dict), Py_READONLY, nullptr},
 #endif
     {nullptr, 0, 0, 0, nullptr},
@@ -290,7 +314,7 @@ PyTypeObject* make_class(const ClassRow& row)
 #endif
         {0, nullptr},
     };
-    unsigned long flags = Py_TPFLAGS_DEFAULT | kestrova::compat::immutable_type_flag | Py_TPFLAGS_BASETYPE;
+    unsigned long flags = Py_TPFLAGS_DEFAULT | immutable_type_flag | Py_TPFLAGS_BASETYPE;
 #ifndef STUBWX_FLAT
     flags |= Py_TPFLAGS_HAVE_GC;
 #endif
@@ -300,7 +324,7 @@ PyTypeObject* make_class(const ClassRow& row)
         return nullptr;
     }
 #ifndef STUBWX_FLAT
-    kestrova::compat::set_offsets(type, offsetof(Thing, dict), 0, -1);
+    set_dict_offset(type, offsetof(Thing, dict));
 #endif
 #ifdef KESTROVA_HAS_TYPE_VECTORCALL
     type->tp_vectorcall = construct; // the class is called without an argument tuple
@@ -351,7 +375,7 @@ PyObject* make_windll(PyObject* shell32_type)
     if (windll == nullptr) {
         return nullptr;
     }
-    kestrova::compat::hold_type(reinterpret_cast<PyObject*>(windll));
+    hold_type(reinterpret_cast<PyObject*>(windll));
     windll->shell32 = PyObject_CallNoArgs(shell32_type);
     if (windll->shell32 == nullptr) {
         Py_DECREF(windll);

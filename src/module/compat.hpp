@@ -24,12 +24,6 @@
 #define KESTROVA_HAS_POSITIONAL_ONLY_CODE 1
 #endif
 
-// PyType_FromSpec reads __dictoffset__, __weaklistoffset__ and __vectorcalloffset__ from
-// the member table (3.9); before that the offsets are set on the type it returns.
-#if PY_VERSION_HEX >= 0x03090000
-#define KESTROVA_HAS_SPEC_OFFSETS 1
-#endif
-
 // Classes called through vectorcall, with their own tp_vectorcall (3.9).
 #if PY_VERSION_HEX >= 0x03090000
 #define KESTROVA_HAS_TYPE_VECTORCALL 1
@@ -38,6 +32,12 @@
 // PyObject_VectorcallMethod (3.9).
 #if PY_VERSION_HEX >= 0x03090000
 #define KESTROVA_HAS_VECTORCALL_METHOD 1
+#endif
+
+// A failed lookup in an instance's dictionary fails the attribute lookup (3.8); before, the
+// interpreter's generic lookup takes it for a missing name.
+#if PY_VERSION_HEX >= 0x03080000
+#define KESTROVA_HAS_INSTANCE_DICT_ERRORS 1
 #endif
 
 // Code objects carry a qualified name (3.11).
@@ -184,65 +184,6 @@ static inline PyObject* PyObject_Vectorcall(PyObject* callable, PyObject* const*
 #define PyObject_Vectorcall _PyObject_Vectorcall
 #endif
 
-#if PY_VERSION_HEX < 0x03090000
-// `arguments[0].name(*arguments[1:])` (positional arguments only), as 3.9's
-// PyObject_VectorcallMethod: the method is found as the interpreter's method call finds it
-// (unbound, where no bound method is needed) and called as it calls it.
-static inline PyObject* PyObject_VectorcallMethod(PyObject* name, PyObject* const* arguments, size_t count,
-                                                  PyObject*)
-{
-    const size_t given = static_cast<size_t>(PyVectorcall_NARGS(count));
-#if PY_VERSION_HEX < 0x03080000
-    // 3.7 calls a native method found on the type, and not hidden by the instance, through the
-    // method descriptor's own fast call, which reports a method of another type in the
-    // interpreter's words (its generic call words it otherwise).
-    PyObject* self = arguments[0];
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject* descriptor = type->tp_getattro == PyObject_GenericGetAttr && type->tp_dict != nullptr
-                               ? _PyType_Lookup(type, name)
-                               : nullptr;
-    if (descriptor != nullptr && Py_IS_TYPE(descriptor, &PyMethodDescr_Type)) {
-        Py_INCREF(descriptor); // the instance's dictionary may run code that changes the type
-        PyObject** dictionary = _PyObject_GetDictPtr(self);
-        PyObject* hidden = nullptr;
-        if (dictionary != nullptr && *dictionary != nullptr) {
-            PyObject* held = *dictionary;
-            Py_INCREF(held);
-            hidden = PyDict_GetItemWithError(held, name);
-            Py_DECREF(held);
-        }
-        PyObject* result = nullptr;
-        if (hidden == nullptr && !PyErr_Occurred()) {
-            result = _PyMethodDescr_FastCallKeywords(descriptor, const_cast<PyObject**>(arguments),
-                                                     static_cast<Py_ssize_t>(given), nullptr);
-        }
-        Py_DECREF(descriptor);
-        if (hidden == nullptr) {
-            return result;
-        }
-    }
-#endif
-    // The interpreter's own unbound lookup stands behind these calls.
-    switch (given) {
-    case 1:
-        return PyObject_CallMethodObjArgs(arguments[0], name, nullptr);
-    case 2:
-        return PyObject_CallMethodObjArgs(arguments[0], name, arguments[1], nullptr);
-    case 3:
-        return PyObject_CallMethodObjArgs(arguments[0], name, arguments[1], arguments[2], nullptr);
-    default: {
-        PyObject* method = PyObject_GetAttr(arguments[0], name);
-        if (method == nullptr) {
-            return nullptr;
-        }
-        PyObject* result = PyObject_Vectorcall(method, arguments + 1, given - 1, nullptr);
-        Py_DECREF(method);
-        return result;
-    }
-    }
-}
-#endif
-
 // The init entry is the module file's one exported symbol. Before 3.9 the interpreter's
 // declaration does not export it from a build with hidden visibility (Windows builds
 // export it through the DLL import declarations).
@@ -297,22 +238,22 @@ inline bool binds_plainly(PyObject* found)
 #endif
 }
 
+// The dictionary of a type's own attributes, held: a static type's of the interpreter is
+// reached through a call from 3.12 on.
+inline PyObject* type_dict(PyTypeObject* type)
+{
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyType_GetDict(type);
+#else
+    Py_XINCREF(type->tp_dict);
+    return type->tp_dict;
+#endif
+}
+
 // Type flags that older interpreters do not have, as 0 there.
 constexpr unsigned long method_descriptor_flag =
 #ifdef Py_TPFLAGS_METHOD_DESCRIPTOR
     Py_TPFLAGS_METHOD_DESCRIPTOR;
-#else
-    0;
-#endif
-constexpr unsigned long immutable_type_flag =
-#ifdef Py_TPFLAGS_IMMUTABLETYPE
-    Py_TPFLAGS_IMMUTABLETYPE;
-#else
-    0;
-#endif
-constexpr unsigned long disallow_instantiation_flag =
-#ifdef Py_TPFLAGS_DISALLOW_INSTANTIATION
-    Py_TPFLAGS_DISALLOW_INSTANTIATION;
 #else
     0;
 #endif
@@ -325,40 +266,14 @@ constexpr unsigned long vectorcall_flag =
     0;
 #endif
 
-// Gives a type made by PyType_FromSpec, before it has any instance, the offsets that the
-// spec's member table names where the interpreter does not read them from there itself
-// (vectorcall_offset < 0: none).
-inline void set_offsets(PyTypeObject* type, Py_ssize_t dict_offset, Py_ssize_t weaklist_offset,
-                        Py_ssize_t vectorcall_offset)
+// Whether nothing can be assigned to a type's attributes: a type flagged so (3.10), or,
+// before, a static type.
+inline bool immutable_type(const PyTypeObject* type)
 {
-#ifdef KESTROVA_HAS_SPEC_OFFSETS
-    (void)type;
-    (void)dict_offset;
-    (void)weaklist_offset;
-    (void)vectorcall_offset;
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+    return (type->tp_flags & Py_TPFLAGS_IMMUTABLETYPE) != 0;
 #else
-    type->tp_dictoffset = dict_offset;
-    type->tp_weaklistoffset = weaklist_offset;
-#ifdef KESTROVA_HAS_VECTORCALL
-    if (vectorcall_offset >= 0) {
-        type->tp_vectorcall_offset = vectorcall_offset;
-        type->tp_flags |= vectorcall_flag;
-    }
-#else
-    (void)vectorcall_offset;
-#endif
-#endif
-}
-
-// To be called on a new instance of a heap type made by PyObject_New or PyObject_GC_New:
-// from 3.8 on the instance holds a reference to its type (which its deallocator releases);
-// before, the maker takes one for it.
-inline void hold_type(PyObject* instance)
-{
-#if PY_VERSION_HEX < 0x03080000
-    Py_INCREF(Py_TYPE(instance));
-#else
-    (void)instance;
+    return (type->tp_flags & Py_TPFLAGS_HEAPTYPE) == 0;
 #endif
 }
 

@@ -11,8 +11,6 @@
 namespace kestrova {
 namespace {
 
-PyTypeObject* the_function_type = nullptr;
-
 constexpr const char* module_source = KESTROVA_MODULE_NAME;
 
 Function* as_function(PyObject* object) { return reinterpret_cast<Function*>(object); }
@@ -135,7 +133,6 @@ PyObject* function_get(PyObject* self, PyObject* instance, PyObject*) noexcept
 int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept
 {
     Function* f = as_function(self);
-    Py_VISIT(Py_TYPE(self));
     Py_VISIT(f->prototype);
     const Definition& d = f->defined;
     for (PyObject* o : {d.code, d.qualname, d.name, d.parameter_names, d.globals, d.builtins, d.inner, f->closure, f->assigned_name, f->assigned_qualname, f->module,
@@ -162,7 +159,6 @@ int function_clear(PyObject* self) noexcept
 void function_dealloc(PyObject* self) noexcept
 {
     Function* f = as_function(self);
-    PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     if (f->weakrefs != nullptr) {
         PyObject_ClearWeakRefs(self);
@@ -174,7 +170,6 @@ void function_dealloc(PyObject* self) noexcept
     Py_CLEAR(f->defined.parameter_names);
     Py_CLEAR(f->prototype);
     PyObject_GC_Del(self);
-    Py_DECREF(type);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -226,6 +221,15 @@ int set_qualname(PyObject* self, PyObject* value, void*) noexcept
 {
     return set_text(as_function(self)->assigned_qualname, value,
                     "__qualname__ must be set to a string object");
+}
+
+// As a function's __module__: any value, None once deleted.
+PyObject* get_module(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->module, Py_None); }
+
+int set_module(PyObject* self, PyObject* value, void*) noexcept
+{
+    replace(as_function(self)->module, value);
+    return 0;
 }
 
 PyObject* get_doc(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->doc, Py_None); }
@@ -371,6 +375,7 @@ PyObject* get_none(PyObject*, void*) noexcept { Py_RETURN_NONE; }
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
+    {"__module__", get_module, set_module, nullptr, nullptr},
     {"__doc__", get_doc, set_doc, nullptr, nullptr},
     {"__code__", get_defined, nullptr, nullptr, KESTROVA_DEFINED(code)},
     {"__globals__", get_defined, nullptr, nullptr, KESTROVA_DEFINED(globals)},
@@ -394,32 +399,6 @@ PyGetSetDef function_getset[] = {
 
 #undef KESTROVA_DEFINED
 
-// __module__ is each function's own attribute, as for the interpreter's functions; the
-// type's dictionary holds the type's own __module__, the module's name, which a descriptor
-// there would replace.
-bool is_module_attribute(PyObject* name)
-{
-    PyObject* dunder_module = constants().dunder_module;
-    return name == dunder_module || (PyUnicode_Check(name) && PyUnicode_Compare(name, dunder_module) == 0);
-}
-
-PyObject* function_getattro(PyObject* self, PyObject* name) noexcept
-{
-    if (is_module_attribute(name)) {
-        return new_ref_or(as_function(self)->module, constants().module_name);
-    }
-    return PyObject_GenericGetAttr(self, name);
-}
-
-int function_setattro(PyObject* self, PyObject* name, PyObject* value) noexcept
-{
-    if (is_module_attribute(name)) {
-        replace(as_function(self)->module, value != nullptr ? value : Py_None);
-        return 0;
-    }
-    return PyObject_GenericSetAttr(self, name, value);
-}
-
 PyObject* function_repr(PyObject* self) noexcept
 {
     Ref qualname = Ref::steal(get_qualname(self, nullptr));
@@ -436,71 +415,61 @@ PyMethodDef function_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// A static type, as the interpreter's own function type is: immutable, and not instantiable
+// from Python (a static type whose base is object inherits no __new__).
+const struct {
+    PyVarObject head;
+} static_head = {PyVarObject_HEAD_INIT(nullptr, 0)};
+
+PyTypeObject make_function_type()
+{
+    PyTypeObject type{};
+    type.ob_base = static_head.head;
+    type.tp_name = KESTROVA_MODULE_NAME ".function";
+    type.tp_basicsize = sizeof(Function);
+    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC
+                    // Lets the interpreter call it unbound, with the instance first, without
+                    // making a bound-method object: what it does for its own functions.
+                    | compat::method_descriptor_flag | compat::vectorcall_flag;
 #ifdef KESTROVA_HAS_VECTORCALL
-constexpr Py_ssize_t vectorcall_offset = offsetof(Function, vectorcall);
-#else
-constexpr Py_ssize_t vectorcall_offset = -1;
+    type.tp_vectorcall_offset = offsetof(Function, vectorcall);
 #endif
+    type.tp_dictoffset = offsetof(Function, dict);
+    type.tp_weaklistoffset = offsetof(Function, weakrefs);
+    type.tp_dealloc = function_dealloc;
+    type.tp_traverse = function_traverse;
+    type.tp_clear = function_clear;
+    type.tp_call = function_call;
+    type.tp_descr_get = function_get;
+    type.tp_repr = function_repr;
+    type.tp_getset = function_getset;
+    type.tp_methods = function_methods;
+    return type;
+}
 
-PyMemberDef function_members[] = {
-#ifdef KESTROVA_HAS_VECTORCALL
-    {"__vectorcalloffset__", Py_T_PYSSIZET, vectorcall_offset, Py_READONLY, nullptr},
-#endif
-    {"__dictoffset__", Py_T_PYSSIZET, offsetof(Function, dict), Py_READONLY, nullptr},
-    {"__weaklistoffset__", Py_T_PYSSIZET, offsetof(Function, weakrefs), Py_READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
-};
-
-PyType_Slot function_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
-    {Py_tp_call, reinterpret_cast<void*>(function_call)},
-    {Py_tp_descr_get, reinterpret_cast<void*>(function_get)},
-    {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
-    {Py_tp_getattro, reinterpret_cast<void*>(function_getattro)},
-    {Py_tp_setattro, reinterpret_cast<void*>(function_setattro)},
-    {Py_tp_getset, function_getset},
-    {Py_tp_members, function_members},
-    {Py_tp_methods, function_methods},
-    {0, nullptr},
-};
-
-constexpr unsigned long function_flags =
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC
-    // Lets the interpreter call it unbound, with the instance first, without making a
-    // bound-method object: what it does for its own functions.
-    | compat::method_descriptor_flag | compat::immutable_type_flag |
-    compat::disallow_instantiation_flag
-#ifdef KESTROVA_HAS_SPEC_OFFSETS
-    | compat::vectorcall_flag // (set with the offset where the spec cannot give it)
-#endif
-    ;
-
-PyType_Spec function_spec = {KESTROVA_MODULE_NAME ".function", sizeof(Function), 0,
-                             static_cast<unsigned int>(function_flags), function_slots};
+PyTypeObject the_function_type = make_function_type();
 
 // ---------------------------------------------------------------------------------------
 // Making functions
 
 Ref new_function_object()
 {
-    Function* f = PyObject_GC_New(Function, the_function_type);
+    Function* f = PyObject_GC_New(Function, &the_function_type);
     if (f == nullptr) {
         throw PythonError{};
     }
-    compat::hold_type(reinterpret_cast<PyObject*>(f));
 #ifdef KESTROVA_HAS_VECTORCALL
     f->vectorcall = function_vectorcall;
 #endif
     f->definition = nullptr;
     f->prototype = nullptr;
     f->defined = Definition{};
-    for (PyObject** o : {&f->closure, &f->assigned_name, &f->assigned_qualname,
-                         &f->module, &f->doc, &f->annotations, &f->annotate, &f->type_params,
-                         &f->dict, &f->weakrefs}) {
+    for (PyObject** o : {&f->closure, &f->assigned_name, &f->assigned_qualname, &f->doc,
+                         &f->annotations, &f->annotate, &f->type_params, &f->dict, &f->weakrefs}) {
         *o = nullptr;
     }
+    f->module = constants().module_name;
+    Py_INCREF(f->module);
     return Ref::steal(reinterpret_cast<PyObject*>(f));
 }
 
@@ -592,16 +561,9 @@ Ref make_code(const FunctionDef& def, PyObject* name, PyObject* qualname, PyObje
 
 } // namespace
 
-void ready_function_type()
-{
-    if (the_function_type == nullptr) {
-        the_function_type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&function_spec)).release());
-        compat::set_offsets(the_function_type, offsetof(Function, dict), offsetof(Function, weakrefs),
-                            vectorcall_offset);
-    }
-}
+void ready_function_type() { checked_status(PyType_Ready(&the_function_type)); }
 
-PyTypeObject* function_type() { return the_function_type; }
+PyTypeObject* function_type() { return &the_function_type; }
 
 Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals, PyObject* inner)
 {

@@ -118,7 +118,7 @@ struct Function {
     // Attributes as assigned; null until then, for the definition's own.
     PyObject* assigned_name;
     PyObject* assigned_qualname;
-    PyObject* module;      // null: the module's name
+    PyObject* module;      // the module's name until assigned
     PyObject* doc;         // null: None
     PyObject* annotations; // made at the first read
     PyObject* annotate;    // null: None

@@ -48,9 +48,82 @@ Ref global_value(PyObject*, const Name&, PyObject* value) { return Ref::share(va
 
 #endif
 
+// What `type` holds under `name`, found along its method resolution order as the
+// interpreter's own type lookup finds it (an error there is taken for a missing name).
+Ref type_attribute(PyTypeObject* type, PyObject* name)
+{
+    const Ref mro = Ref::share(type->tp_mro);
+    for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro.get()); ++i) {
+        const Ref dict = Ref::steal(compat::type_dict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro.get(), i))));
+        if (PyObject* value = dict ? PyDict_GetItemWithError(dict, name) : nullptr) {
+            return Ref::share(value);
+        }
+        PyErr_Clear();
+    }
+    return {};
+}
+
+// Whether binding `found`, a descriptor that binds plainly, to `object` fails: a method or
+// slot wrapper of a type that `object` is no instance of.
+bool binding_refused(PyObject* found, PyObject* object)
+{
+    return (Py_IS_TYPE(found, &PyMethodDescr_Type) || Py_IS_TYPE(found, &PyWrapperDescr_Type)) &&
+           !PyObject_TypeCheck(object, PyDescr_TYPE(found));
+}
+
+// Whether `value`, what the generic lookup gave for a name under which the type holds
+// `found`, is `found` bound to `object` (and not the object's own attribute).
+bool is_binding(PyObject* value, PyObject* found, PyObject* object)
+{
+    if (PyMethod_Check(value)) {
+        return PyMethod_GET_SELF(value) == object && PyMethod_GET_FUNCTION(value) == found;
+    }
+    return PyCFunction_Check(value) && PyCFunction_GET_SELF(value) == object &&
+           Py_IS_TYPE(found, &PyMethodDescr_Type) &&
+           reinterpret_cast<PyCFunctionObject*>(value)->m_ml == reinterpret_cast<PyMethodDescrObject*>(found)->d_method;
+}
+
+// The attribute `object` itself holds under `name`, where its type gives it a dictionary, as
+// the generic lookup finds it there; or empty.
+Ref own_attribute(PyObject* object, const Name& name)
+{
+    const PyTypeObject* type = Py_TYPE(object);
+    if (type->tp_dictoffset == 0 && !(type->tp_flags & Py_TPFLAGS_MANAGED_DICT)) {
+        return {};
+    }
+    const Ref dict = checked(PyObject_GenericGetDict(object, nullptr));
+    PyObject* value = PyDict_GetItemWithError(dict, name);
+#ifndef KESTROVA_HAS_INSTANCE_DICT_ERRORS
+    PyErr_Clear();
+#endif
+    if (value == nullptr && PyErr_Occurred()) {
+        throw PythonError{};
+    }
+    return Ref::share(value);
+}
+
 } // namespace
 
 namespace portable {
+
+FoundMethod find_method(PyObject* object, const Name& name)
+{
+    PyTypeObject* type = Py_TYPE(object);
+    Ref found = type->tp_getattro == PyObject_GenericGetAttr ? type_attribute(type, name) : Ref{};
+    if (!found || !compat::binds_plainly(found)) {
+        return {portable::attr(object, name), false};
+    }
+    if (binding_refused(found, object)) {
+        // Where the object holds nothing of its own, the call reports the mismatch.
+        Ref own = own_attribute(object, name);
+        return own ? FoundMethod{std::move(own), false} : FoundMethod{std::move(found), true};
+    }
+    Ref value = portable::attr(object, name);
+    if (is_binding(value, found, object)) {
+        return {std::move(found), true};
+    }
+    return {std::move(value), false};
+}
 
 Ref optional_attr(PyObject* object, const Name& name)
 {

@@ -92,9 +92,26 @@ inline void set_attr(PyObject* object, const Name& name, PyObject* value)
 
 Ref global(PyObject* globals, PyObject* builtins, const Name& name);
 
+// `object.name`, looked up for a call as the interpreter's method call looks it up: what the
+// type holds and binds plainly (a function, a method descriptor) is found unbound, to be
+// called with the object first (`unbound`), unless the object's own attribute hides it.
+struct FoundMethod {
+    Ref callable;
+    bool unbound;
+};
+FoundMethod find_method(PyObject* object, const Name& name);
+
+// `stack[0].name(*stack[1:])`.
 inline Ref call_method(const ArgumentStack& stack, const Name& name)
 {
+#ifdef KESTROVA_HAS_VECTORCALL_METHOD
     return checked(PyObject_VectorcallMethod(name, stack.arguments(), stack.positional(nullptr), nullptr));
+#else
+    FoundMethod method = find_method(stack.arguments()[0], name);
+    const size_t skip = method.unbound ? 0 : 1;
+    return checked(PyObject_Vectorcall(method.callable, stack.arguments() + skip, stack.positional(nullptr) - skip,
+                                       nullptr));
+#endif
 }
 
 inline Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keyword_names)
@@ -200,7 +217,9 @@ public:
             return;
         }
 #endif
-        callable_ = portable::attr(object, name);
+        portable::FoundMethod method = portable::find_method(object, name);
+        callable_ = std::move(method.callable);
+        self_ = method.unbound ? object : nullptr;
     }
 
     KESTROVA_ALWAYS_INLINE Ref operator()(std::initializer_list<PyObject*> arguments = {},
@@ -208,7 +227,7 @@ public:
     {
         const ArgumentStack stack(self_, arguments);
 #ifdef KESTROVA_FAST_PATHS
-        if (self_ != nullptr) {
+        if (convention_ != 0) {
             return checked(fast::call_found(frame_, {callable_, convention_, true}, stack.arguments(),
                                             stack.positional(keyword_names), keyword_names));
         }
@@ -222,7 +241,7 @@ private:
     const Frame& frame_;
     Ref callable_;
     PyObject* self_ = nullptr; // the object, where callable_ is called unbound
-    int convention_ = 0;       // how the fast paths call callable_ directly (0: not)
+    int convention_ = 0;       // how the fast paths call callable_ directly, unbound (0: not)
 };
 
 // `a + b`, `a - b`, `a | b`.

@@ -21,7 +21,6 @@ struct DictEntry {
 enum Kind : std::uint8_t {
     generic = 0, // the portable way (remembered, so as not to learn again)
     value_slot,  // an instance value, in `slot`
-    dict_item,   // an item of the instance dictionary at the type's tp_dictoffset
     descriptor,  // a non-data descriptor of the type (`found`), unless the instance hides it
     method,      // a method of the type (`found`), called unbound, unless the instance hides it
 };
@@ -33,8 +32,10 @@ enum Hiding : std::uint8_t {
     a_dictionary, // in the dictionary at the type's tp_dictoffset
 };
 
-// What instances of one type (of version tag `version`; 0: an empty entry) answer for a name.
+// What instances of one type (`type`, while its version tag is `version`; 0: an empty entry)
+// answer for a name.
 struct TypeEntry {
+    const PyTypeObject* type = nullptr; // identity only
     unsigned int version = 0;
     Kind kind = generic;
     Hiding hiding = nowhere;

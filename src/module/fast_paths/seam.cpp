@@ -15,6 +15,12 @@ namespace kestrova::fast {
 
 bool active = false;
 
+#ifdef KESTROVA_VERSION_TAGS_WRAP
+// Until the probe names its class, a witness whose tag is never the one expected.
+const PyTypeObject* tag_witness = &PyBaseObject_Type;
+unsigned int witness_version = 0;
+#endif
+
 namespace {
 
 // Whether `value` is a lazy-import placeholder, which a lookup resolves and so is never
@@ -158,15 +164,22 @@ bool cacheable(PyObject* dict)
 
 #endif
 
-// `dict[name]` as PyDict_GetItemWithError gives it (borrowed; null with or without an error),
-// remembered where that is safe.
-PyObject* item(PyObject* dict, const Name& name)
+// `dict[name]`, looked up only where looking runs no code (every key an exact string), and
+// then remembered: `looked` false where the dictionary may run code, which the portable way
+// then does once; else the value (borrowed), or null where the name is missing.
+struct Item {
+    PyObject* value;
+    bool looked;
+};
+
+Item item(PyObject* dict, const Name& name)
 {
-    // Decided before the lookup, which lends its value: deciding may run code.
-    const bool cache = PyDict_CheckExact(dict) && PyUnicode_CheckExact(name.get()) && cacheable(dict);
-    PyObject* value = PyDict_GetItemWithError(dict, name);
-    if (value == nullptr || !cache || lazy(value)) {
-        return value;
+    if (!PyDict_CheckExact(dict) || !cacheable(dict)) {
+        return {nullptr, false};
+    }
+    PyObject* value = PyDict_GetItemWithError(dict, name); // (an exact string finds no error)
+    if (value == nullptr || lazy(value)) {
+        return {value, true};
     }
     auto& ways = name.cache.items;
     DictEntry* entry = nullptr;
@@ -180,38 +193,39 @@ PyObject* item(PyObject* dict, const Name& name)
         entry = &ways.replace();
     }
     *entry = {dict, stamp(dict), value};
-    return value;
+    return {value, true};
 }
 
-// `dict[name]`, cached or looked up: borrowed, or null with or without an error.
-PyObject* lookup(PyObject* dict, const Name& name)
+// `dict[name]`, cached or looked up as item() looks it up.
+Item lookup(PyObject* dict, const Name& name)
 {
     PyObject* value = cached_item(dict, name);
-    return value != nullptr ? value : item(dict, name);
+    return value != nullptr ? Item{value, true} : item(dict, name);
 }
 
-Outcome found_in_namespace(PyObject* value)
+// What a name found in a namespace gives: the value, or nothing where it is missing (the
+// portable way then reports it, or runs a module's __getattr__) or is a lazy import (which
+// the portable way resolves).
+Outcome found_in_namespace(const Item& found)
 {
-    if (value == nullptr) {
-        return PyErr_Occurred() ? Outcome{nullptr, true} : not_given;
+    if (!found.looked || found.value == nullptr || lazy(found.value)) {
+        return not_given;
     }
-    if (lazy(value)) {
-        return not_given; // the portable lookup resolves it
-    }
-    Py_INCREF(value);
-    return {value, true};
+    Py_INCREF(found.value);
+    return {found.value, true};
 }
 
 // ---------------------------------------------------------------------------------------
 // Learning what instances of a type answer: what the generic lookup would do, found without
 // running code, and remembered under the type's version tag.
 
-const TypeEntry* remember(Ways<TypeEntry, 4>& ways, unsigned int version, Kind kind, Hiding hiding = nowhere,
-                          Py_ssize_t slot = -1, PyObject* found = nullptr, int convention = 0)
+const TypeEntry* remember(Ways<TypeEntry, 4>& ways, const PyTypeObject* type, unsigned int version, Kind kind,
+                          Hiding hiding = nowhere, Py_ssize_t slot = -1, PyObject* found = nullptr,
+                          int convention = 0)
 {
     TypeEntry* entry = nullptr;
     for (TypeEntry& candidate : ways.entries) {
-        if (candidate.version == version || candidate.version == 0) {
+        if (candidate.type == type || candidate.version == 0) {
             entry = &candidate;
             break;
         }
@@ -219,12 +233,7 @@ const TypeEntry* remember(Ways<TypeEntry, 4>& ways, unsigned int version, Kind k
     if (entry == nullptr) {
         entry = &ways.replace();
     }
-    entry->version = version;
-    entry->kind = kind;
-    entry->hiding = hiding;
-    entry->slot = slot;
-    entry->found = found;
-    entry->convention = static_cast<std::uint8_t>(convention);
+    *entry = TypeEntry{type, version, kind, hiding, static_cast<std::uint8_t>(convention), slot, found};
     return entry;
 }
 
@@ -257,8 +266,13 @@ OnType look_up_on_type(PyObject* object, PyObject* name)
 {
     PyTypeObject* type = Py_TYPE(object);
     PyObject* found = _PyType_Lookup(type, name);
-    return {type, found, series::version_of(type)};
+    return {type, found, cache_version(type)};
 }
+
+// Whether what the type holds may be remembered as a descriptor: its own behaviour (its
+// __get__, its __set__) cannot change behind the owner's version tag only where its type is
+// immutable, as the interpreter's own specialisations require.
+bool fixed_descriptor(PyObject* found) { return compat::immutable_type(Py_TYPE(found)); }
 
 // An entry for a non-data descriptor or method of the type, shown unless the instance hides
 // it; or the portable way where the instance could hide it without the fast paths knowing.
@@ -266,17 +280,17 @@ const TypeEntry* remember_descriptor(Ways<TypeEntry, 4>& ways, unsigned int vers
                                      PyTypeObject* type, const Name& name, PyObject* found, int convention)
 {
     Hiding hiding;
-    if (!hiding_of(type, hiding)) {
-        return remember(ways, version, generic);
+    if (!hiding_of(type, hiding) || !fixed_descriptor(found)) {
+        return remember(ways, type, version, generic);
     }
     Py_ssize_t slot = -1;
     if (hiding == shared_keys) {
         if (series::may_hold(type, name)) {
-            return remember(ways, version, generic);
+            return remember(ways, type, version, generic);
         }
         slot = series::shared_key_count(type);
     }
-    return remember(ways, version, kind, hiding, slot, found, convention);
+    return remember(ways, type, version, kind, hiding, slot, found, convention);
 }
 
 // How a method descriptor found on `type` can be called directly: its calling convention
@@ -293,14 +307,20 @@ int native_convention(PyTypeObject* type, PyObject* method)
 }
 
 // `dict[name]` of an instance's dictionary, as a new reference, or null with or without an
-// error. As the interpreter's own lookup, the dictionary is held meanwhile: comparing with
-// its other keys may run code that replaces it.
+// error, as the interpreter's generic lookup finds it (which before 3.8 takes an error for a
+// missing name). As there, the dictionary is held meanwhile: comparing with its other keys
+// may run code that replaces it.
 PyObject* instance_item(PyObject* dict, const Name& name)
 {
     Py_INCREF(dict);
     PyObject* value = PyDict_GetItemWithError(dict, name);
     Py_XINCREF(value);
     Py_DECREF(dict);
+#ifndef KESTROVA_HAS_INSTANCE_DICT_ERRORS
+    if (value == nullptr) {
+        PyErr_Clear();
+    }
+#endif
     return value;
 }
 
@@ -359,26 +379,23 @@ const TypeEntry* learn_load(PyObject* object, const Name& name)
     if (version == 0) {
         return nullptr;
     }
-    if (!PyUnicode_CheckExact(name.get()) || type->tp_getattro != PyObject_GenericGetAttr) {
-        return remember(ways, version, generic);
+    if (type->tp_getattro != PyObject_GenericGetAttr) {
+        return remember(ways, type, version, generic);
     }
     if (on_type != nullptr) {
         const PyTypeObject* kind = Py_TYPE(on_type);
         if (kind->tp_descr_get == nullptr || kind->tp_descr_set != nullptr) {
-            return remember(ways, version, generic); // a data descriptor, or a plain class attribute
+            return remember(ways, type, version, generic); // a data descriptor, or a plain class attribute
         }
         return remember_descriptor(ways, version, descriptor, type, name, on_type, 0);
     }
     Hiding hiding;
-    if (!hiding_of(type, hiding) || hiding == nowhere) {
-        return remember(ways, version, generic);
-    }
-    if (hiding == a_dictionary) {
-        return remember(ways, version, dict_item, hiding);
+    if (!hiding_of(type, hiding) || hiding != shared_keys) {
+        return remember(ways, type, version, generic);
     }
     const Py_ssize_t slot = series::shared_slot(type, name);
     // A name that no instance has set yet is not among the shared keys: learnt later.
-    return slot >= 0 ? remember(ways, version, value_slot, hiding, slot) : nullptr;
+    return slot >= 0 ? remember(ways, type, version, value_slot, hiding, slot) : nullptr;
 }
 
 
@@ -388,50 +405,33 @@ std::uint64_t watched_version = 1;
 
 Outcome global_slow(PyObject* globals, PyObject* builtins, const Name& name)
 {
-    PyObject* value = item(globals, name);
-    if (value == nullptr && !PyErr_Occurred()) {
-        value = lookup(builtins, name);
+    Item found = item(globals, name);
+    if (found.looked && found.value == nullptr) {
+        found = lookup(builtins, name);
     }
-    return found_in_namespace(value);
+    return found_in_namespace(found);
 }
 
-Outcome module_attribute_slow(PyObject* module, const Name& name)
+Outcome module_attribute_slow(PyObject* namespace_, const Name& name)
 {
     // The module's namespace gives the generic lookup's result for every name this module
     // reads (none of them is an attribute of the module type itself); a missing name, and a
     // lazy import not resolved yet, take the generic lookup, which runs a module-level
     // __getattr__ and resolves the import.
-    return found_in_namespace(item(series::module_namespace(module), name));
+    return found_in_namespace(item(namespace_, name));
 }
 
-Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry& entry)
+Outcome descriptor_slow(PyObject* object, const Name& name, const TypeEntry& entry)
 {
-    switch (entry.kind) {
-    case dict_item: {
-        PyObject* dict = series::instance_dict(object);
-        if (dict == nullptr) {
-            return not_given;
-        }
-        PyObject* value = instance_item(dict, name);
-        if (value == nullptr) {
-            return PyErr_Occurred() ? Outcome{nullptr, true} : not_given;
-        }
-        return {value, true};
+    PyObject* found = entry.found;
+    Py_INCREF(found); // the instance's dictionary, and __get__, may run code
+    PyObject* value = nullptr;
+    const int own = own_value(entry, object, name, &value);
+    if (own == 0) {
+        value = Py_TYPE(found)->tp_descr_get(found, object, reinterpret_cast<PyObject*>(Py_TYPE(object)));
     }
-    case descriptor: {
-        PyObject* found = entry.found;
-        Py_INCREF(found); // the instance's dictionary, and __get__, may run code
-        PyObject* value = nullptr;
-        const int own = own_value(entry, object, name, &value);
-        if (own == 0) {
-            value = Py_TYPE(found)->tp_descr_get(found, object, reinterpret_cast<PyObject*>(Py_TYPE(object)));
-        }
-        Py_DECREF(found);
-        return own == 2 ? not_given : Outcome{value, true};
-    }
-    default:
-        return not_given;
-    }
+    Py_DECREF(found);
+    return own == 2 ? not_given : Outcome{value, true};
 }
 
 const TypeEntry* learn_store(PyObject* object, const Name& name)
@@ -440,15 +440,15 @@ const TypeEntry* learn_store(PyObject* object, const Name& name)
     if (version == 0) {
         return nullptr;
     }
-    // With no data descriptor of that name on the type, the generic assignment stores into
-    // the instance alone.
-    const bool plain = PyUnicode_CheckExact(name.get()) && type->tp_setattro == PyObject_GenericSetAttr &&
-                       series::keeps_values(type) && (on_type == nullptr || Py_TYPE(on_type)->tp_descr_set == nullptr);
+    // With no data descriptor of that name on the type (nor one that could become one), the
+    // generic assignment stores into the instance alone.
+    const bool plain = type->tp_setattro == PyObject_GenericSetAttr && series::keeps_values(type) &&
+                       (on_type == nullptr || (fixed_descriptor(on_type) && Py_TYPE(on_type)->tp_descr_set == nullptr));
     const Py_ssize_t slot = plain ? series::shared_slot(type, name) : -1; // (only a class keeping values has them)
     if (plain && slot < 0) {
         return nullptr; // a name that no instance has set yet: learnt later
     }
-    return remember(name.cache.stores, version, plain ? value_slot : generic, shared_keys, slot);
+    return remember(name.cache.stores, type, version, plain ? value_slot : generic, shared_keys, slot);
 }
 
 const TypeEntry* learn_method(PyObject* object, const Name& name)
@@ -459,9 +459,8 @@ const TypeEntry* learn_method(PyObject* object, const Name& name)
     }
     // A method of the type that the interpreter calls unbound (such as the functions of this
     // module, and the native methods of other types).
-    if (!PyUnicode_CheckExact(name.get()) || type->tp_getattro != PyObject_GenericGetAttr ||
-        on_type == nullptr || !compat::binds_plainly(on_type)) {
-        return remember(name.cache.methods, version, generic);
+    if (type->tp_getattro != PyObject_GenericGetAttr || on_type == nullptr || !compat::binds_plainly(on_type)) {
+        return remember(name.cache.methods, type, version, generic);
     }
     return remember_descriptor(name.cache.methods, version, method, type, name, on_type,
                                native_convention(type, on_type));
@@ -525,10 +524,10 @@ ClassCall* class_call(PyTypeObject* type)
 bool learn_class_call(PyTypeObject* type, ClassCall& entry)
 {
     PyObject* init = _PyType_Lookup(type, init_name);
-    const unsigned int version = series::version_of(type);
+    const unsigned int version = cache_version(type);
     if (version == 0 || init == nullptr || Py_TYPE(type) != &PyType_Type ||
         type->tp_new != PyBaseObject_Type.tp_new || type->tp_init != calls_init ||
-        (type->tp_flags & Py_TPFLAGS_IS_ABSTRACT) || !compat::binds_plainly(init) ||
+        (type->tp_flags & Py_TPFLAGS_IS_ABSTRACT) || !compat::binds_plainly(init) || !fixed_descriptor(init) ||
         !(Py_TYPE(init)->tp_flags & compat::vectorcall_flag)) {
         return false;
     }
@@ -567,12 +566,12 @@ PyObject* type_call(PyObject* callable, PyObject* const* arguments, Py_ssize_t g
     return result;
 }
 
-PyObject* call_class(PyObject* callable, PyObject* const* arguments, size_t count, PyObject* keyword_names)
+PyObject* construct(PyObject* callable, PyObject* const* arguments, size_t count, PyObject* keyword_names)
 {
     auto* type = reinterpret_cast<PyTypeObject*>(callable);
     ClassCall* entry = class_call(type);
     const Py_ssize_t given = PyVectorcall_NARGS(count);
-    const unsigned int version = series::version_of(type);
+    const unsigned int version = cache_version(type);
     if (entry == nullptr || ((version == 0 || entry->version != version) && !learn_class_call(type, *entry))) {
         return type_call(callable, arguments, given, keyword_names);
     }
@@ -626,6 +625,18 @@ PyObject* call_class(PyObject* callable, PyObject* const* arguments, size_t coun
     }
     Py_DECREF(result);
     return self;
+}
+
+// A class's call, one level of native call depth deeper, as the interpreter's generic call of
+// a class is.
+PyObject* call_class(PyObject* callable, PyObject* const* arguments, size_t count, PyObject* keyword_names)
+{
+    if (Py_EnterRecursiveCall(" while calling a Python object") != 0) {
+        return nullptr;
+    }
+    PyObject* result = construct(callable, arguments, count, keyword_names);
+    Py_LeaveRecursiveCall();
+    return result;
 }
 
 } // namespace
@@ -746,7 +757,12 @@ bool layout_matches()
     // reference instead of staying among object's subclasses until a collection.
     struct Dismantle {
         PyObject* type;
-        ~Dismantle() { Py_TYPE(type)->tp_clear(type); }
+        ~Dismantle()
+        {
+            if (type != nullptr) {
+                Py_TYPE(type)->tp_clear(type);
+            }
+        }
     } dismantle{type};
     const Ref instance = Ref::steal(PyObject_CallNoArgs(type));
     if (instance.get() == nullptr || PyObject_SetAttr(instance, second, Py_None) < 0 ||
@@ -791,6 +807,17 @@ bool layout_matches()
         return false;
     }
     check(series::version_of(probe_type) != version_tag);
+#ifdef KESTROVA_VERSION_TAGS_WRAP
+    // The class stays for the process, with a tag of its own, as the witness of version tags.
+    _PyType_Lookup(probe_type, first);
+    witness_version = series::version_of(probe_type);
+    check(witness_version != 0);
+    if (ok) {
+        tag_witness = probe_type;
+        dismantle.type = nullptr;
+        Py_INCREF(probe_type);
+    }
+#endif
     return ok;
 }
 

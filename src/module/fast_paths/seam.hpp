@@ -4,24 +4,33 @@
 // of the module that knows an interpreter's private layout or calls its underscore-prefixed
 // functions.
 //
-// Each fast path does what one of the interpreter's own specialised instructions does, with
-// the same guards, and caches what it learnt the way they do (caches.hpp): under a version
-// stamp that the interpreter renews whenever the result could change, so that a cached result
-// is always the one a fresh lookup would give.
+// A fast path caches what a lookup found (caches.hpp) only under stamps that cover everything
+// its answer depends on, so that a cached result is always the one a fresh lookup would give;
+// what no stamp covers is checked at each use, or not cached. Each entry, and what covers it:
 //
-// - Names read from a dictionary (globals, the builtins, `wx.TextCtrl`): the dictionary's
-//   version (3.7 to 3.11), or on 3.12 and later one stamp renewed whenever any dictionary the
-//   module watches changes (a dictionary watcher). Only dictionaries whose keys are all exact
-//   strings are cached from, so that a lookup runs no code.
-// - Attributes and methods of instances: the type's version tag, which any change to the type
-//   or to one of its bases resets; an entry remembers where instances of that type keep the
-//   attribute (a slot of their values), or the method found on the type and how to call its C
-//   function directly.
+// - A name in a namespace (the globals, the builtins, a module's, as for `wx.TextCtrl`): the
+//   value, borrowed from the dictionary. Its contents: the dictionary's version, unique for the
+//   process (3.7 to 3.11), or one stamp that a dictionary watcher renews before any watched
+//   dictionary changes or goes (3.12 on); the dictionary's identity is part of the entry. That
+//   the lookup runs no code: only dictionaries whose keys are all exact strings are looked in
+//   at all (the others go the portable way, which looks once). A lazy import's placeholder is
+//   never remembered. Which namespace a module has: checked at each use (none: portable).
+// - What instances of a type answer for a name read, assigned or called: the type's identity
+//   and version tag, which any change to the type, its bases or their attributes renews (and
+//   which 3.7 to 3.10 give out again after their counter wraps: then no entry is used again).
+//   It covers the descriptor or method found on the type (borrowed from it) and the type's
+//   attribute hooks. The descriptor's own behaviour (its __get__, its __set__) is covered only
+//   where its type is immutable; others are not cached. Where an instance keeps the value (its
+//   values, at a slot of the keys its class shares, which only grow; or a dictionary), and
+//   whether it hides a descriptor: checked at each use.
+// - How a class of the module is called (an initialiser, borrowed): the class's identity and
+//   version tag, and the initialiser's type being immutable.
+// - Whether a dictionary's keys are all exact strings: its version (3.7 to 3.11), or the
+//   watcher's events for it (3.12 on).
 //
-// An entry borrows nothing that outlives the stamp it was taken with. Whatever an entry does
-// not vouch for goes the portable way. Everything here is off until the probe at load has
-// confirmed the facts against the running interpreter: its version is the one built for, it
-// is not a free-threaded build, and probe objects are laid out as the facts say.
+// Everything here is off until the probe at load has confirmed the facts against the running
+// interpreter: its version is the one built for, it is not a free-threaded build, and probe
+// objects are laid out as the facts say.
 #pragma once
 
 #include "../names.hpp"
@@ -86,8 +95,8 @@ private:
 // The slow halves (seam.cpp): lookups that also learn.
 
 Outcome global_slow(PyObject* globals, PyObject* builtins, const Name& name);
-Outcome module_attribute_slow(PyObject* module, const Name& name);
-Outcome attribute_slow(PyObject* object, const Name& name, const TypeEntry& entry);
+Outcome module_attribute_slow(PyObject* namespace_, const Name& name);
+Outcome descriptor_slow(PyObject* object, const Name& name, const TypeEntry& entry);
 const TypeEntry* learn_load(PyObject* object, const Name& name);
 const TypeEntry* learn_store(PyObject* object, const Name& name);
 const TypeEntry* learn_method(PyObject* object, const Name& name);
@@ -114,12 +123,34 @@ KESTROVA_ALWAYS_INLINE PyObject* cached_item(PyObject* dict, const Name& name)
     return nullptr;
 }
 
+#ifdef KESTROVA_VERSION_TAGS_WRAP
+// Whether no version tag can have been given out twice since the probe (series_3_7.hpp): a
+// class of the probe's own, which nothing looks up again, keeps the tag it was given then
+// until the interpreter invalidates every tag at a wrap of their counter. After a wrap,
+// nothing is found or remembered under a tag again.
+extern const PyTypeObject* tag_witness;
+extern unsigned int witness_version;
+inline bool tags_unique() { return series::version_of(tag_witness) == witness_version; }
+#else
+constexpr bool tags_unique() { return true; }
+#endif
+
+// The version tag of `type` under which it may be looked up in a cache, or 0.
+inline unsigned int cache_version(const PyTypeObject* type)
+{
+    return tags_unique() ? series::version_of(type) : 0;
+}
+
+// The entry of `ways` for instances of `type` in its current state, or null.
 KESTROVA_ALWAYS_INLINE const TypeEntry* find(const Ways<TypeEntry, 4>& ways, const PyTypeObject* type)
 {
-    const unsigned int version = series::version_of(type);
+    const unsigned int version = cache_version(type);
+    if (version == 0) {
+        return nullptr;
+    }
     for (const TypeEntry& entry : ways.entries) {
-        if (entry.version == version) {
-            return version != 0 ? &entry : nullptr;
+        if (entry.type == type && entry.version == version) {
+            return &entry;
         }
     }
     return nullptr;
@@ -149,18 +180,25 @@ KESTROVA_ALWAYS_INLINE Outcome attribute(PyObject* object, const Name& name)
     }
     const PyTypeObject* type = Py_TYPE(object);
     if (type == &PyModule_Type) {
-        if (PyObject* value = cached_item(series::module_namespace(object), name)) {
+        PyObject* namespace_ = series::module_namespace(object);
+        if (namespace_ == nullptr) {
+            return not_given; // a module made without one: the generic lookup reports it
+        }
+        if (PyObject* value = cached_item(namespace_, name)) {
             Py_INCREF(value);
             return {value, true};
         }
-        return module_attribute_slow(object, name);
+        return module_attribute_slow(namespace_, name);
     }
     const TypeEntry* entry = find(name.cache.loads, type);
     if (entry == nullptr && (entry = learn_load(object, name)) == nullptr) {
         return not_given;
     }
+    if (entry->kind == descriptor) {
+        return descriptor_slow(object, name, *entry);
+    }
     if (entry->kind != value_slot) {
-        return attribute_slow(object, name, *entry);
+        return not_given;
     }
     PyObject** values = series::readable_values(object);
     PyObject* value = values != nullptr ? values[entry->slot] : nullptr;
@@ -281,20 +319,26 @@ KESTROVA_ALWAYS_INLINE PyObject* call_found(const Frame& frame, const Found& fou
         return call(frame, found.callable, arguments + 1,
                     static_cast<size_t>(given - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, keyword_names);
     }
-    if (found.convention != 0 && keyword_names == nullptr) {
+    const int convention = keyword_names == nullptr ? found.convention : 0;
+    if ((convention == METH_O && given == 2) || (convention == METH_NOARGS && given == 1) ||
+        convention == METH_FASTCALL) {
+        // Include/cpython/descrobject.h: the method's definition. Its C function is called one
+        // level of native call depth deeper, as the descriptor's own call calls it.
         const PyMethodDef* definition = reinterpret_cast<PyMethodDescrObject*>(found.callable)->d_method;
         PyObject* self = arguments[0];
-        if (found.convention == METH_O && given == 2) {
-            return checked_result(frame, found.callable, definition->ml_meth(self, arguments[1]));
+        if (!series::enter_call(frame.thread())) {
+            return nullptr;
         }
-        if (found.convention == METH_NOARGS && given == 1) {
-            return checked_result(frame, found.callable, definition->ml_meth(self, nullptr));
-        }
-        if (found.convention == METH_FASTCALL) {
+        PyObject* result;
+        if (convention == METH_FASTCALL) {
             using Fast = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t);
             const auto function = reinterpret_cast<Fast>(reinterpret_cast<void (*)(void)>(definition->ml_meth));
-            return checked_result(frame, found.callable, function(self, arguments + 1, given - 1));
+            result = function(self, arguments + 1, given - 1);
+        } else {
+            result = definition->ml_meth(self, convention == METH_O ? arguments[1] : nullptr);
         }
+        series::leave_call(frame.thread());
+        return checked_result(frame, found.callable, result);
     }
     return call(frame, found.callable, arguments, count, keyword_names);
 }

@@ -8,6 +8,11 @@ namespace kestrova::fast::series {
 constexpr const char* name = "3.7 to 3.10";
 constexpr int first_minor = 7, last_minor = 10;
 
+// Objects/typeobject.c (assign_version_tag): the counter that version tags are taken from
+// wraps around after 2^32 of them; the interpreter then marks every type's tag invalid and
+// gives tags out again from the start, so that a tag may come back.
+#define KESTROVA_VERSION_TAGS_WRAP 1
+
 constexpr bool has_instance_values = false;
 inline bool keeps_values(const PyTypeObject*) { return false; }
 inline PyObject** readable_values(PyObject*) { return nullptr; }
