@@ -1,5 +1,6 @@
-# Build, test and demo KestrovaGUI on Debian 12, 13 and 14. Each target first installs the
-# Debian packages it needs that are missing (as root, or through sudo), as that release names them.
+# Build, test and demo KestrovaGUI on Debian 12, 13 and 14. `make deps` installs the Debian
+# packages that are missing (as root, or through sudo), as that release names them; `make
+# test`, `make demo` and `make bench` do so first, `make build` installs nothing.
 #
 # PYTHON is the interpreter to build for: Debian's own by default (the one with the toolkit),
 # or any CPython from 3.7 on (`make build PYTHON=~/.pyenv/versions/3.12.1/bin/python3`, which
@@ -60,7 +61,7 @@ deps:
 $(BUILD)/build.ninja:
 	$(MAIN_PYTHON) build-aux/meson_setup.py $(BUILD) . $(PYTHON) -Dwerror=true
 
-build: deps $(BUILD)/build.ninja
+build: $(BUILD)/build.ninja
 	ninja -C $(BUILD)
 
 # The wheel, built by pip through meson-python as any user's build is, in a build directory
@@ -89,7 +90,7 @@ test: venv
 
 # The module against its plain-Python peer (benchmarks/run.py): prints the tables and
 # writes them to build-bench/results.json. The test suite runs it once in its quick mode.
-bench: build
+bench: deps build
 	$(GUI_ENV) $(XVFB) $(MAIN_PYTHON) build-aux/interpreters.py bench --main $(MAIN_PYTHON)
 
 # docs/lines.md's listing, made afresh from the statements of the sources.
@@ -98,7 +99,7 @@ lines:
 
 # With a display the window opens; without one the example runs under Xvfb, saves two
 # screenshots (at rest, and with the pointer over a button) and prints their paths.
-demo: build
+demo: deps build
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	    PYTHONPATH=$(CURDIR)/$(BUILD) $(PYTHON) examples/demo.py; \
 	else \

@@ -27,6 +27,8 @@ import zipfile
 import pytest
 from conftest import ROOT
 
+pytest.importorskip("tomllib", reason="the Windows wheels are packed, and read back here, by a Python with "
+                                       "tomllib (3.11 on), as every host that builds them has")
 sys.path.insert(0, str(ROOT / "build-aux" / "windows"))
 import wheel as wheel_packer  # noqa: E402
 
@@ -150,26 +152,9 @@ def test_windows_module(target):
     assert sorted(set(imports[dll]) - declared(headers)) == []
 
 
-def project():
-    """pyproject.toml's [project] table, by tomllib where the interpreter has it."""
-    try:
-        import tomllib
-    except ImportError:
-        return wheel_packer.parse_toml((ROOT / "pyproject.toml").read_text(encoding="utf-8"))["project"]
-    with open(str(ROOT / "pyproject.toml"), "rb") as handle:
-        return tomllib.load(handle)["project"]
-
-
-def test_pyproject_reader():
-    """The packer's own reader, used before 3.11, reads pyproject.toml as tomllib does."""
-    tomllib = pytest.importorskip("tomllib", reason="tomllib is new in 3.11: nothing to compare with")
-    text = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
-    assert wheel_packer.parse_toml(text) == tomllib.loads(text)
-
-
 def test_windows_wheel(target):
     (tag, wheel_tag, _, _, _, _, version, _), _ = target
-    fields = project()
+    fields = wheel_packer.project()
     name = "KestrovaGUI-%s" % fields["version"]
     path = OUT / ("%s-%s.whl" % (name, wheel_tag))
     module, stub = "KestrovaGUI.%s.pyd" % tag, (ROOT / "src" / "KestrovaGUI.pyi").read_bytes()
@@ -217,7 +202,7 @@ def test_windows_wheel_pip(target, pip, tmp_path):
     """pip (Debian's, asked as for a Windows interpreter) would install the wheel for its own
     platform and version, and refuses it for the other platform or the previous version."""
     (_, wheel_tag, _, _, _, platform, version, _), _ = target
-    name = "KestrovaGUI-%s" % project()["version"]
+    name = "KestrovaGUI-%s" % wheel_packer.project()["version"]
     env = {key: value for key, value in os.environ.items() if not key.startswith("PIP_")}
     env.update(PIP_CONFIG_FILE=os.devnull, PIP_DISABLE_PIP_VERSION_CHECK="1", PIP_NO_INPUT="1")
     other_platform = "win32" if platform == "win_amd64" else "win_amd64"

@@ -107,7 +107,7 @@ PyObject* make(PyTypeObject* type)
     return reinterpret_cast<PyObject*>(thing);
 }
 
-#ifdef KESTROVA_HAS_TYPE_VECTORCALL
+#if PY_VERSION_HEX >= 0x03090000 // classes called through vectorcall
 PyObject* construct(PyObject* type, PyObject* const*, size_t, PyObject*)
 {
     return make(reinterpret_cast<PyTypeObject*>(type));
@@ -326,7 +326,7 @@ PyTypeObject* make_class(const ClassRow& row)
 #ifndef STUBWX_FLAT
     set_dict_offset(type, offsetof(Thing, dict));
 #endif
-#ifdef KESTROVA_HAS_TYPE_VECTORCALL
+#if PY_VERSION_HEX >= 0x03090000 // classes called through vectorcall
     type->tp_vectorcall = construct; // the class is called without an argument tuple
 #endif
     return type;

@@ -1,6 +1,7 @@
 """Packs a Windows build of the module into a wheel, so that a Windows user installs it with
 pip: the .pyd, the type stubs where the Linux wheel (meson.build) has them, and the
-project's metadata, all read from pyproject.toml.
+project's metadata, read from pyproject.toml (the version from meson.build, as meson-python
+reads it).
 
     wheel.py dist-name                  prints NAME-VERSION, the start of every wheel's name
     wheel.py pack DIR TAG MODULE        writes DIR/NAME-VERSION-TAG.whl and prints its path
@@ -15,71 +16,22 @@ import os
 import pathlib
 import re
 import sys
+import tomllib
 import zipfile
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PYPROJECT = ROOT / "pyproject.toml"
+MESON_BUILD = ROOT / "meson.build"
 STUBS = ROOT / "src" / "KestrovaGUI.pyi"
 DATE = (1980, 1, 1, 0, 0, 0)
 
 
-def parse_toml(text):
-    """The subset of TOML that pyproject.toml uses, for interpreters without tomllib (before
-    3.11): [table] headers, comments, and keys whose values are strings, arrays of strings
-    (across lines) or inline tables of strings."""
-    token = re.compile(r"""\s*(?:\#[^\n]*|("(?:[^"\\\n]|\\.)*"|'[^'\n]*')|([A-Za-z0-9_-]+)\s*=|([\[\]{},]))""")
-    document = table = {}
-    stack = []  # the arrays and inline tables being read, with the key each goes under
-    key = None
-    position, end = 0, len(text.rstrip())
-    while position < end:
-        header = re.compile(r"\s*\[([A-Za-z0-9_.-]+)\][ \t]*(?:\#[^\n]*)?(?=\n|$)").match(text, position)
-        if header and not stack and key is None:
-            table = document
-            for part in header.group(1).split("."):
-                table = table.setdefault(part, {})
-            position = header.end()
-            continue
-        found = token.match(text, position)
-        if not found or found.end() == position:
-            raise ValueError("pyproject.toml: unsupported TOML at %r" % text[position:position + 40])
-        position = found.end()
-        string, name, punctuation = found.groups()
-        if name:
-            key = name
-            continue
-        if string:
-            value = string[1:-1] if string[0] == "'" else string[1:-1].encode("latin-1", "backslashreplace") \
-                .decode("unicode_escape")
-        elif punctuation in ("[", "{"):
-            stack.append(([] if punctuation == "[" else {}, key))
-            key = None
-            continue
-        elif punctuation in ("]", "}"):
-            if not stack:
-                raise ValueError("pyproject.toml: %r closes nothing" % punctuation)
-            value, key = stack.pop()
-        else:  # a comma, or a comment
-            continue
-        container = stack[-1][0] if stack else table
-        if isinstance(container, list):
-            container.append(value)
-        else:
-            container[key] = value
-            key = None
-    if stack:
-        raise ValueError("pyproject.toml: unclosed array or inline table")
-    return document
-
-
 def project():
-    """The [project] table of pyproject.toml."""
-    try:
-        import tomllib
-    except ImportError:
-        return parse_toml(PYPROJECT.read_text(encoding="utf-8"))["project"]
+    """The [project] table of pyproject.toml, with the version that meson.build states."""
     with open(PYPROJECT, "rb") as handle:
-        return tomllib.load(handle)["project"]
+        fields = tomllib.load(handle)["project"]
+    fields["version"] = re.search(r"^\s*version\s*:\s*'([^']+)'", MESON_BUILD.read_text(encoding="utf-8"), re.M)[1]
+    return fields
 
 
 def dist_name(fields):

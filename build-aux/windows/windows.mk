@@ -47,10 +47,10 @@ all:
 .PHONY: all modules
 .DEFAULT_GOAL := all
 
-# NAME-VERSION from pyproject.toml, which every wheel's name starts with.
+# NAME-VERSION (pyproject.toml's name, meson.build's version), which every wheel's name starts with.
 DIST := $(shell $(PYTHON) $(HERE)/wheel.py dist-name)
 ifeq ($(DIST),)
-$(error $(HERE)/wheel.py found no name and version in pyproject.toml)
+$(error $(HERE)/wheel.py found no name in pyproject.toml or no version in meson.build)
 endif
 
 # The headers of CPython X.Y from pyenv, or from Debian, or nothing.

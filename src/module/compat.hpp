@@ -1,6 +1,7 @@
 // What differs between the interpreters the module builds for (CPython 3.7 to 3.15), named
 // once: a feature macro per difference, and the few functions that newer interpreters
-// provide and older ones lack, under the newer names. No other file tests a version.
+// provide and older ones lack, under the newer names. Besides this file, only the fast paths'
+// preamble and facts (src/module/fast_paths/) test a version.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -22,16 +23,6 @@
 #if PY_VERSION_HEX >= 0x03080000
 #define KESTROVA_HAS_CODE_REPLACE 1
 #define KESTROVA_HAS_POSITIONAL_ONLY_CODE 1
-#endif
-
-// Classes called through vectorcall, with their own tp_vectorcall (3.9).
-#if PY_VERSION_HEX >= 0x03090000
-#define KESTROVA_HAS_TYPE_VECTORCALL 1
-#endif
-
-// PyObject_VectorcallMethod (3.9).
-#if PY_VERSION_HEX >= 0x03090000
-#define KESTROVA_HAS_VECTORCALL_METHOD 1
 #endif
 
 // A failed lookup in an instance's dictionary fails the attribute lookup (3.8); before, the
@@ -58,55 +49,6 @@
 // may hold a placeholder that the interpreter's own lookups resolve when they meet it.
 #if PY_VERSION_HEX >= 0x030F0000
 #define KESTROVA_HAS_LAZY_IMPORTS 1
-#endif
-
-// ---------------------------------------------------------------------------------------
-// Fast paths (src/module/fast_paths/): faster ways to the same results as the portable
-// operations, each through facts of one interpreter series' private layout. One back end
-// per series of interpreters that share those facts, chosen here; none on builds that
-// cannot know the layout (the limited API, the free-threaded builds). The build option
-// `-Dfast_paths=false` (KESTROVA_NO_FAST_PATHS) turns all of them off. At load a probe
-// confirms the facts against the running interpreter, or leaves the fast paths off.
-#if !defined(KESTROVA_NO_FAST_PATHS) && !defined(Py_LIMITED_API) && !defined(Py_GIL_DISABLED)
-#if PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x03100000
-#define KESTROVA_FAST_PATHS 313 // 3.13 to 3.15: instance values inside the object
-#elif PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030D0000
-#define KESTROVA_FAST_PATHS 311 // 3.11 and 3.12: instance values beside the object
-#elif PY_VERSION_HEX >= 0x03070000 && PY_VERSION_HEX < 0x030B0000
-#define KESTROVA_FAST_PATHS 307 // 3.7 to 3.10: instance dictionaries, dictionary versions
-#endif
-#endif
-
-// What the fast paths read of the thread state and of types, as it changed:
-// - the interpreter's check of a native function's result takes the thread state (3.9), and
-//   is declared for extensions until 3.12;
-// - the native call depth left is counted in `recursion_remaining` (3.11), then in
-//   `c_recursion_remaining` (3.12, 3.13); from 3.14 it is the machine stack's, measured
-//   against limits in the thread state's private part; before 3.11 the depth is counted up;
-// - the exception set is held as one object, `current_exception` (3.12), not as three;
-// - a type's version tag holds while Py_TPFLAGS_VALID_VERSION_TAG is set, until 3.12; then
-//   while it is not 0.
-#if PY_VERSION_HEX >= 0x03090000
-#define KESTROVA_HAS_THREAD_STATE_RESULT_CHECK 1
-#endif
-#if PY_VERSION_HEX < 0x030D0000
-#define KESTROVA_HAS_DECLARED_RESULT_CHECK 1
-#endif
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000
-#define KESTROVA_HAS_RECURSION_REMAINING 1
-#elif PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030E0000
-#define KESTROVA_HAS_C_RECURSION_REMAINING 1
-#endif
-#if PY_VERSION_HEX >= 0x030C0000
-#define KESTROVA_HAS_RAISED_EXCEPTION 1
-#endif
-#if PY_VERSION_HEX < 0x030D0000
-#define KESTROVA_HAS_VALID_VERSION_FLAG 1
-#endif
-// Instance values behind a tagged pointer to them or to the dictionary (3.12), not a pointer
-// of their own.
-#if PY_VERSION_HEX >= 0x030C0000
-#define KESTROVA_HAS_TAGGED_VALUES 1
 #endif
 
 // Instances whose attribute dictionary the interpreter manages (3.11), not at tp_dictoffset.

@@ -138,12 +138,6 @@ PyObject* create_module(PyObject* spec, PyModuleDef*) noexcept
         return nullptr;
     }
     if (recorded_module != nullptr) {
-        // The host resets the state pointer of the module this step returns without
-        // releasing the block it allocated for it when the module was executed (a block
-        // even for a state of size 0), and the next execute step allocates another. Give
-        // the old block back here, or every import after removal from sys.modules would
-        // keep one.
-        PyMem_Free(PyModule_GetState(recorded_module));
         Py_INCREF(recorded_module);
         return recorded_module;
     }
@@ -227,10 +221,25 @@ void probe_fast_paths()
 #endif
 }
 
+// The host gives the module a state block of its own (even for a state of size 0) before
+// each execute step; for the recorded module that a create step returned again, it gives a
+// new one and forgets the old, which is given back here once it is no longer the module's.
+void* kept_state = nullptr; // the recorded module's block, while it is the module's
+
+void keep_one_state_block(PyObject* module)
+{
+    void* current = PyModule_GetState(module);
+    if (current != kept_state) {
+        PyMem_Free(kept_state);
+        kept_state = current;
+    }
+}
+
 int exec_module(PyObject* module) noexcept
 {
     if (recorded_module != nullptr) {
         if (recorded_module == module) {
+            keep_one_state_block(module);
             return 0;
         }
         PyErr_SetString(PyExc_RuntimeError, "Module '" KESTROVA_MODULE_NAME "' has already been imported. "
@@ -242,6 +251,7 @@ int exec_module(PyObject* module) noexcept
     }
     Py_INCREF(module);
     recorded_module = module;
+    keep_one_state_block(module);
 
     Loader load(module);
     load.at(1);
@@ -266,6 +276,7 @@ int exec_module(PyObject* module) noexcept
     }
     add_traceback_entry(load_entry, load.line(), load.globals());
     Py_CLEAR(recorded_module);
+    kept_state = nullptr; // the host frees it with the module
     return -1;
 }
 
@@ -347,7 +358,6 @@ void ClassBuilder::method(const FunctionDef& def, const FunctionDef* inner)
     }
     Ref function = load_.function(def, qualname, prototype);
     checked_status(PyDict_SetItem(namespace_, defined_name(function), function));
-    has_init_ = has_init_ || std::strcmp(def.name, "__init__") == 0;
 }
 
 Ref ClassBuilder::finish()
@@ -355,13 +365,7 @@ Ref ClassBuilder::finish()
     const Constants& k = constants();
     load_.at(row_.line);
     Ref name = checked(PyUnicode_InternFromString(row_.name));
-    Ref made = invoke(reinterpret_cast<PyObject*>(&PyType_Type), {name, k.empty_tuple, namespace_});
-#ifdef KESTROVA_FAST_PATHS
-    if (has_init_) {
-        fast::adopt_class(made, function_type());
-    }
-#endif
-    return made;
+    return invoke(reinterpret_cast<PyObject*>(&PyType_Type), {name, k.empty_tuple, namespace_});
 }
 
 } // namespace kestrova

@@ -96,7 +96,6 @@ private:
     Loader& load_;
     const PublicName& row_;
     Ref namespace_;
-    bool has_init_ = false; // an __init__ of the module's among the methods
 };
 
 } // namespace kestrova

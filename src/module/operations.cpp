@@ -72,15 +72,18 @@ bool binding_refused(PyObject* found, PyObject* object)
 }
 
 // Whether `value`, what the generic lookup gave for a name under which the type holds
-// `found`, is `found` bound to `object` (and not the object's own attribute).
+// `found`, is `found` bound to `object` (and not the object's own attribute): a method of it,
+// or a native method equal to the binding of the method descriptor.
 bool is_binding(PyObject* value, PyObject* found, PyObject* object)
 {
     if (PyMethod_Check(value)) {
         return PyMethod_GET_SELF(value) == object && PyMethod_GET_FUNCTION(value) == found;
     }
-    return PyCFunction_Check(value) && PyCFunction_GET_SELF(value) == object &&
-           Py_IS_TYPE(found, &PyMethodDescr_Type) &&
-           reinterpret_cast<PyCFunctionObject*>(value)->m_ml == reinterpret_cast<PyMethodDescrObject*>(found)->d_method;
+    if (!PyCFunction_Check(value) || PyCFunction_GET_SELF(value) != object || !Py_IS_TYPE(found, &PyMethodDescr_Type)) {
+        return false;
+    }
+    const Ref binding = checked(Py_TYPE(found)->tp_descr_get(found, object, reinterpret_cast<PyObject*>(Py_TYPE(object))));
+    return checked_status(PyObject_RichCompareBool(binding, value, Py_EQ)) != 0;
 }
 
 // The attribute `object` itself holds under `name`, where its type gives it a dictionary, as

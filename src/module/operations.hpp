@@ -25,10 +25,8 @@
 namespace kestrova {
 
 // One call of a module function, as far as the operations need it: one more level of native
-// call depth for its duration (and, with fast paths, the thread state, fetched once).
-#ifdef KESTROVA_FAST_PATHS
-using Frame = fast::Frame;
-#else
+// call depth for its duration (and, where the fast paths use it, the thread state, fetched
+// once).
 class Frame {
 public:
     Frame() noexcept : failed_(Py_EnterRecursiveCall(" while calling a Python object") != 0) {}
@@ -41,11 +39,16 @@ public:
     Frame(const Frame&) = delete;
     Frame& operator=(const Frame&) = delete;
     bool failed() const { return failed_; }
+#ifdef KESTROVA_FAST_PATHS
+    PyThreadState* thread() const { return thread_; }
 
 private:
+    PyThreadState* thread_ = fast::thread_state();
+#else
+private:
+#endif
     bool failed_;
 };
-#endif
 
 // The arguments of a call, with one free slot in front that vectorcall lets the callee
 // borrow (PY_VECTORCALL_ARGUMENTS_OFFSET) to prepend a bound object without copying.
@@ -101,19 +104,6 @@ struct FoundMethod {
 };
 FoundMethod find_method(PyObject* object, const Name& name);
 
-// `stack[0].name(*stack[1:])`.
-inline Ref call_method(const ArgumentStack& stack, const Name& name)
-{
-#ifdef KESTROVA_HAS_VECTORCALL_METHOD
-    return checked(PyObject_VectorcallMethod(name, stack.arguments(), stack.positional(nullptr), nullptr));
-#else
-    FoundMethod method = find_method(stack.arguments()[0], name);
-    const size_t skip = method.unbound ? 0 : 1;
-    return checked(PyObject_Vectorcall(method.callable, stack.arguments() + skip, stack.positional(nullptr) - skip,
-                                       nullptr));
-#endif
-}
-
 inline Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keyword_names)
 {
     return checked(
@@ -168,7 +158,7 @@ KESTROVA_ALWAYS_INLINE Ref invoke(const Frame& frame, PyObject* callable, std::i
 {
     const ArgumentStack stack(nullptr, arguments);
 #ifdef KESTROVA_FAST_PATHS
-    return checked(fast::call(frame, callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
+    return checked(fast::call(frame.thread(), callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
 #else
     (void)frame;
     return portable::call(callable, stack, keyword_names);
@@ -179,22 +169,6 @@ KESTROVA_ALWAYS_INLINE Ref invoke(const Frame& frame, PyObject* callable, std::i
 inline Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments)
 {
     return portable::call(callable, ArgumentStack(nullptr, arguments), nullptr);
-}
-
-// `object.name(*arguments)`, for arguments already evaluated.
-KESTROVA_ALWAYS_INLINE Ref call_method(const Frame& frame, PyObject* object, const Name& name,
-                       std::initializer_list<PyObject*> arguments = {})
-{
-    const ArgumentStack stack(object, arguments);
-#ifdef KESTROVA_FAST_PATHS
-    const fast::Outcome outcome = fast::call_method(frame, object, name, stack.arguments(), stack.positional(nullptr));
-    if (outcome.given) {
-        return checked(outcome.value);
-    }
-#else
-    (void)frame;
-#endif
-    return portable::call_method(stack, name);
 }
 
 // `object.name`, looked up for a call whose arguments are evaluated after it (as the
@@ -228,10 +202,10 @@ public:
         const ArgumentStack stack(self_, arguments);
 #ifdef KESTROVA_FAST_PATHS
         if (convention_ != 0) {
-            return checked(fast::call_found(frame_, {callable_, convention_, true}, stack.arguments(),
+            return checked(fast::call_found(frame_.thread(), {callable_, convention_, true}, stack.arguments(),
                                             stack.positional(keyword_names), keyword_names));
         }
-        return checked(fast::call(frame_, callable_, stack.arguments(), stack.positional(keyword_names), keyword_names));
+        return checked(fast::call(frame_.thread(), callable_, stack.arguments(), stack.positional(keyword_names), keyword_names));
 #else
         return portable::call(callable_, stack, keyword_names);
 #endif
@@ -243,6 +217,13 @@ private:
     PyObject* self_ = nullptr; // the object, where callable_ is called unbound
     int convention_ = 0;       // how the fast paths call callable_ directly, unbound (0: not)
 };
+
+// `object.name(*arguments)`, for arguments already evaluated.
+KESTROVA_ALWAYS_INLINE Ref call_method(const Frame& frame, PyObject* object, const Name& name,
+                                       std::initializer_list<PyObject*> arguments = {})
+{
+    return Method(frame, object, name)(arguments);
+}
 
 // `a + b`, `a - b`, `a | b`.
 inline Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }

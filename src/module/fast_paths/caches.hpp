@@ -2,7 +2,7 @@
 // entries per kind of lookup, each valid while the version stamp it was taken with holds.
 #pragma once
 
-#include "../compat.hpp"
+#include "preamble.hpp"
 
 #include <cstdint>
 

@@ -44,8 +44,8 @@ namespace kestrova::fast {
 // Set at load, by probe().
 extern bool active;
 
-// Checks the facts of this back end against the running interpreter and turns the fast paths
-// on when they hold. Runs no code of the application; leaves no error.
+// Checks the facts of this build's fast paths against the running interpreter and turns the
+// fast paths on when they hold. Runs no code of the application; leaves no error.
 void probe() noexcept;
 
 // What a fast path gives: a new reference, or null with the exception set; or, when it does
@@ -56,53 +56,24 @@ struct Outcome {
 };
 constexpr Outcome not_given{nullptr, false};
 
-// One call of a module function: the thread state, fetched once, and one more level of native
-// call depth.
-class Frame {
-public:
-    Frame() noexcept
-    {
-        if (active) {
-            thread_ = series::thread();
-            failed_ = !series::enter_call(thread_);
-        } else {
-            failed_ = Py_EnterRecursiveCall(" while calling a Python object") != 0;
-        }
-    }
-    ~Frame()
-    {
-        if (failed_) {
-            return;
-        }
-        if (thread_ != nullptr) {
-            series::leave_call(thread_);
-        } else {
-            Py_LeaveRecursiveCall();
-        }
-    }
-    Frame(const Frame&) = delete;
-    Frame& operator=(const Frame&) = delete;
-
-    bool failed() const { return failed_; }
-    PyThreadState* thread() const { return thread_; }
-
-private:
-    PyThreadState* thread_ = nullptr; // null while the fast paths are off
-    bool failed_ = false;
-};
+// The thread state, for a call of a module function to fetch once; null where no fast path
+// uses it.
+inline PyThreadState* thread_state()
+{
+#if KESTROVA_FAST_THREAD_STATE
+    return active ? series::thread() : nullptr;
+#else
+    return nullptr;
+#endif
+}
 
 // ---------------------------------------------------------------------------------------
-// The slow halves (seam.cpp): lookups that also learn.
+// Names in namespaces (namespaces.cpp)
+
+#if KESTROVA_FAST_NAMESPACES
 
 Outcome global_slow(PyObject* globals, PyObject* builtins, const Name& name);
 Outcome module_attribute_slow(PyObject* namespace_, const Name& name);
-Outcome descriptor_slow(PyObject* object, const Name& name, const TypeEntry& entry);
-const TypeEntry* learn_load(PyObject* object, const Name& name);
-const TypeEntry* learn_store(PyObject* object, const Name& name);
-const TypeEntry* learn_method(PyObject* object, const Name& name);
-
-// ---------------------------------------------------------------------------------------
-// Stamps and entries
 
 #ifdef KESTROVA_HAS_DICT_WATCHERS
 extern std::uint64_t watched_version; // renewed before any watched dictionary changes
@@ -123,6 +94,29 @@ KESTROVA_ALWAYS_INLINE PyObject* cached_item(PyObject* dict, const Name& name)
     return nullptr;
 }
 
+#endif
+
+// A global `name`: from the module namespace `globals`, else from `builtins`.
+KESTROVA_ALWAYS_INLINE Outcome global([[maybe_unused]] PyObject* globals, [[maybe_unused]] PyObject* builtins,
+                                      [[maybe_unused]] const Name& name)
+{
+#if KESTROVA_FAST_NAMESPACES
+    if (active) {
+        if (PyObject* value = cached_item(globals, name)) {
+            Py_INCREF(value);
+            return {value, true};
+        }
+        return global_slow(globals, builtins, name);
+    }
+#endif
+    return not_given;
+}
+
+// ---------------------------------------------------------------------------------------
+// What instances of a type answer (type_entries.cpp)
+
+#if KESTROVA_FAST_INSTANCE_ATTRIBUTES || KESTROVA_FAST_METHOD_CACHE
+
 #ifdef KESTROVA_VERSION_TAGS_WRAP
 // Whether no version tag can have been given out twice since the probe (series_3_7.hpp): a
 // class of the probe's own, which nothing looks up again, keeps the tag it was given then
@@ -136,10 +130,7 @@ constexpr bool tags_unique() { return true; }
 #endif
 
 // The version tag of `type` under which it may be looked up in a cache, or 0.
-inline unsigned int cache_version(const PyTypeObject* type)
-{
-    return tags_unique() ? series::version_of(type) : 0;
-}
+inline unsigned int cache_version(const PyTypeObject* type) { return tags_unique() ? series::version_of(type) : 0; }
 
 // The entry of `ways` for instances of `type` in its current state, or null.
 KESTROVA_ALWAYS_INLINE const TypeEntry* find(const Ways<TypeEntry, 4>& ways, const PyTypeObject* type)
@@ -156,30 +147,43 @@ KESTROVA_ALWAYS_INLINE const TypeEntry* find(const Ways<TypeEntry, 4>& ways, con
     return nullptr;
 }
 
-// ---------------------------------------------------------------------------------------
-// The fast paths
+#endif
 
-// A global `name`: from the module namespace `globals`, else from `builtins`.
-KESTROVA_ALWAYS_INLINE Outcome global(PyObject* globals, PyObject* builtins, const Name& name)
+#if KESTROVA_FAST_INSTANCE_ATTRIBUTES
+
+Outcome descriptor_slow(PyObject* object, const Name& name, const TypeEntry& entry);
+const TypeEntry* learn_load(PyObject* object, const Name& name);
+const TypeEntry* learn_store(PyObject* object, const Name& name);
+
+// `object.name` for an instance whose type's entry knows where it is.
+KESTROVA_ALWAYS_INLINE Outcome instance_attribute(PyObject* object, const Name& name)
 {
-    if (!active) {
+    const TypeEntry* entry = find(name.cache.loads, Py_TYPE(object));
+    if (entry == nullptr && (entry = learn_load(object, name)) == nullptr) {
         return not_given;
     }
-    if (PyObject* value = cached_item(globals, name)) {
-        Py_INCREF(value);
-        return {value, true};
+    if (entry->kind == descriptor) {
+        return descriptor_slow(object, name, *entry);
     }
-    return global_slow(globals, builtins, name);
+    PyObject** values = entry->kind == value_slot ? series::readable_values(object) : nullptr;
+    PyObject* value = values != nullptr ? values[entry->slot] : nullptr;
+    if (value == nullptr) {
+        return not_given;
+    }
+    Py_INCREF(value);
+    return {value, true};
 }
 
+#endif
+
 // `object.name`.
-KESTROVA_ALWAYS_INLINE Outcome attribute(PyObject* object, const Name& name)
+KESTROVA_ALWAYS_INLINE Outcome attribute([[maybe_unused]] PyObject* object, [[maybe_unused]] const Name& name)
 {
     if (!active) {
         return not_given;
     }
-    const PyTypeObject* type = Py_TYPE(object);
-    if (type == &PyModule_Type) {
+#if KESTROVA_FAST_NAMESPACES
+    if (Py_IS_TYPE(object, &PyModule_Type)) {
         PyObject* namespace_ = series::module_namespace(object);
         if (namespace_ == nullptr) {
             return not_given; // a module made without one: the generic lookup reports it
@@ -190,28 +194,19 @@ KESTROVA_ALWAYS_INLINE Outcome attribute(PyObject* object, const Name& name)
         }
         return module_attribute_slow(namespace_, name);
     }
-    const TypeEntry* entry = find(name.cache.loads, type);
-    if (entry == nullptr && (entry = learn_load(object, name)) == nullptr) {
-        return not_given;
-    }
-    if (entry->kind == descriptor) {
-        return descriptor_slow(object, name, *entry);
-    }
-    if (entry->kind != value_slot) {
-        return not_given;
-    }
-    PyObject** values = series::readable_values(object);
-    PyObject* value = values != nullptr ? values[entry->slot] : nullptr;
-    if (value == nullptr) {
-        return not_given;
-    }
-    Py_INCREF(value);
-    return {value, true};
+#endif
+#if KESTROVA_FAST_INSTANCE_ATTRIBUTES
+    return instance_attribute(object, name);
+#else
+    return not_given;
+#endif
 }
 
 // `object.name = value`; false where no fast path applies (nothing done).
-KESTROVA_ALWAYS_INLINE bool set_attribute(PyObject* object, const Name& name, PyObject* value)
+KESTROVA_ALWAYS_INLINE bool set_attribute([[maybe_unused]] PyObject* object, [[maybe_unused]] const Name& name,
+                                          [[maybe_unused]] PyObject* value)
 {
+#if KESTROVA_FAST_INSTANCE_ATTRIBUTES
     if (!active) {
         return false;
     }
@@ -232,6 +227,9 @@ KESTROVA_ALWAYS_INLINE bool set_attribute(PyObject* object, const Name& name, Py
         Py_DECREF(old);
     }
     return true;
+#else
+    return false;
+#endif
 }
 
 // `object.name`, looked up for a call as the interpreter's method call looks it up: a method
@@ -244,10 +242,15 @@ struct Found {
     bool unbound;
 };
 
+#if KESTROVA_FAST_METHOD_CACHE
+const TypeEntry* learn_method(PyObject* object, const Name& name);
 int find_method_slow(PyObject* object, const Name& name, const TypeEntry& entry, Found& found);
+#endif
 
-KESTROVA_ALWAYS_INLINE int find_method(PyObject* object, const Name& name, Found& found)
+KESTROVA_ALWAYS_INLINE int find_method([[maybe_unused]] PyObject* object, [[maybe_unused]] const Name& name,
+                                       [[maybe_unused]] Found& found)
 {
+#if KESTROVA_FAST_METHOD_CACHE
     if (!active) {
         return 0;
     }
@@ -277,33 +280,31 @@ KESTROVA_ALWAYS_INLINE int find_method(PyObject* object, const Name& name, Found
     Py_INCREF(entry->found); // held for the call, which may change the type that holds it
     found = {entry->found, entry->convention, true};
     return 1;
+#else
+    return 0;
+#endif
 }
 
-KESTROVA_ALWAYS_INLINE PyObject* checked_result(const Frame& frame, PyObject* callable, PyObject* result)
-{
-    if (result != nullptr && !series::error_set(frame.thread())) {
-        return result;
-    }
-    return series::check_result(frame.thread(), callable, result);
-}
+// ---------------------------------------------------------------------------------------
+// Calls
 
 // `callable(*arguments[:count])` (count as vectorcall counts), through its vectorcall, with
-// the interpreter's check of the result.
-KESTROVA_ALWAYS_INLINE PyObject* call(const Frame& frame, PyObject* callable, PyObject* const* arguments, size_t count,
-                      PyObject* keyword_names)
+// the interpreter's check of the result, where the call has fetched the thread state.
+KESTROVA_ALWAYS_INLINE PyObject* call([[maybe_unused]] PyThreadState* thread, PyObject* callable,
+                                      PyObject* const* arguments, size_t count, PyObject* keyword_names)
 {
-#ifdef KESTROVA_HAS_VECTORCALL
+#if KESTROVA_FAST_THREAD_STATE && defined(KESTROVA_HAS_VECTORCALL)
+    // Include/cpython/abstract.h (PyVectorcall_Function): the callable's vectorcall.
     const PyTypeObject* type = Py_TYPE(callable);
-    if (active && (type->tp_flags & compat::vectorcall_flag)) {
-        // Include/cpython/object.h: tp_vectorcall_offset, valid with Py_TPFLAGS_HAVE_VECTORCALL.
+    if (thread != nullptr && (type->tp_flags & compat::vectorcall_flag)) {
         const vectorcallfunc vectorcall =
             *reinterpret_cast<vectorcallfunc*>(reinterpret_cast<char*>(callable) + type->tp_vectorcall_offset);
         if (vectorcall != nullptr) {
-            return checked_result(frame, callable, vectorcall(callable, arguments, count, keyword_names));
+            PyObject* result = vectorcall(callable, arguments, count, keyword_names);
+            return result != nullptr && !series::error_set(thread) ? result
+                                                                    : series::check_result(thread, callable, result);
         }
     }
-#else
-    (void)frame;
 #endif
     return PyObject_Vectorcall(callable, arguments, count, keyword_names);
 }
@@ -311,24 +312,30 @@ KESTROVA_ALWAYS_INLINE PyObject* call(const Frame& frame, PyObject* callable, Py
 // The call of what find_method found, `arguments[0]` the object it was found on: a method's C
 // function directly, as the interpreter's specialised call calls it, where its calling
 // convention takes the arguments as they are.
-KESTROVA_ALWAYS_INLINE PyObject* call_found(const Frame& frame, const Found& found, PyObject* const* arguments, size_t count,
-                            PyObject* keyword_names)
+KESTROVA_ALWAYS_INLINE PyObject* call_found(PyThreadState* thread, const Found& found, PyObject* const* arguments,
+                                            size_t count, PyObject* keyword_names)
 {
     const Py_ssize_t given = PyVectorcall_NARGS(count);
     if (!found.unbound) {
-        return call(frame, found.callable, arguments + 1,
+        return call(thread, found.callable, arguments + 1,
                     static_cast<size_t>(given - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, keyword_names);
     }
-    const int convention = keyword_names == nullptr ? found.convention : 0;
+#if KESTROVA_FAST_NATIVE_CALLS
+    const int convention = keyword_names == nullptr && thread != nullptr ? found.convention : 0;
     if ((convention == METH_O && given == 2) || (convention == METH_NOARGS && given == 1) ||
         convention == METH_FASTCALL) {
-        // Include/cpython/descrobject.h: the method's definition. Its C function is called one
-        // level of native call depth deeper, as the descriptor's own call calls it.
-        const PyMethodDef* definition = reinterpret_cast<PyMethodDescrObject*>(found.callable)->d_method;
-        PyObject* self = arguments[0];
-        if (!series::enter_call(frame.thread())) {
+        // Its C function is called as many levels of native call depth deeper as the public
+        // call of the descriptor would be.
+        const PyMethodDef* definition = series::method_definition(found.callable);
+        constexpr const char* where = " while calling a Python object";
+        if (Py_EnterRecursiveCall(where) != 0) {
             return nullptr;
         }
+        if (series::method_call_levels > 1 && Py_EnterRecursiveCall(where) != 0) {
+            Py_LeaveRecursiveCall();
+            return nullptr;
+        }
+        PyObject* self = arguments[0];
         PyObject* result;
         if (convention == METH_FASTCALL) {
             using Fast = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t);
@@ -337,33 +344,15 @@ KESTROVA_ALWAYS_INLINE PyObject* call_found(const Frame& frame, const Found& fou
         } else {
             result = definition->ml_meth(self, convention == METH_O ? arguments[1] : nullptr);
         }
-        series::leave_call(frame.thread());
-        return checked_result(frame, found.callable, result);
+        if (series::method_call_levels > 1) {
+            Py_LeaveRecursiveCall();
+        }
+        Py_LeaveRecursiveCall();
+        return result != nullptr && !series::error_set(thread) ? result
+                                                                : series::check_result(thread, found.callable, result);
     }
-    return call(frame, found.callable, arguments, count, keyword_names);
-}
-
-// Gives a class of the module, just made by `type` with an initialiser of the module, a call
-// of its own: while the class keeps object's __new__, type's way of calling and that
-// initialiser (its version tag holds), an instance is made and initialised as type's call
-// makes it, without the argument tuple and dictionary of the generic call; otherwise type's
-// call decides. (A class without an initialiser keeps type's call, whose argument errors come
-// before any unpacking of keywords.) `functions` is the type of the module's functions.
-void adopt_class(PyObject* made, PyTypeObject* functions);
-
-// `object.name(*arguments[1:count])`, where arguments[0] is `object`; arguments[-1] may be
-// overwritten.
-KESTROVA_ALWAYS_INLINE Outcome call_method(const Frame& frame, PyObject* object, const Name& name, PyObject* const* arguments,
-                           size_t count)
-{
-    Found found;
-    const int known = find_method(object, name, found);
-    if (known <= 0) {
-        return known < 0 ? Outcome{nullptr, true} : not_given;
-    }
-    PyObject* result = call_found(frame, found, arguments, count, nullptr);
-    Py_DECREF(found.callable);
-    return {result, true};
+#endif
+    return call(thread, found.callable, arguments, count, keyword_names);
 }
 
 } // namespace kestrova::fast

@@ -9,8 +9,17 @@
 
 namespace kestrova::fast::series {
 
-constexpr const char* name = "3.11 and 3.12";
-constexpr int first_minor = 11, last_minor = 12;
+#ifndef KESTROVA_HAS_DICT_WATCHERS
+// Include/cpython/dictobject.h: ma_version_tag, unique for the process and renewed by every
+// change of the dictionary (PEP 509), until dictionary watchers take its place (3.12).
+inline std::uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+#endif
+
+// Include/internal/pycore_object.h: instance values behind a tagged pointer to them or to the
+// dictionary (3.12), not a pointer of their own.
+#if PY_VERSION_HEX >= 0x030C0000
+#define KESTROVA_HAS_TAGGED_VALUES 1
+#endif
 
 // Include/internal/pycore_object.h: a class with Py_TPFLAGS_MANAGED_DICT gives its instances
 // a way to their values before the object. 3.11: a pointer four words before it

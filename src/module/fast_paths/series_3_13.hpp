@@ -11,8 +11,6 @@
 
 namespace kestrova::fast::series {
 
-constexpr const char* name = "3.13 to 3.15";
-constexpr int first_minor = 13, last_minor = 15;
 
 // Include/object.h: Py_TPFLAGS_INLINE_VALUES. Include/internal/pycore_object.h: the values
 // follow the object's own fields (_PyObject_InlineValues: at tp_basicsize); the managed
