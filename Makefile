@@ -43,8 +43,14 @@ else
 # runs on 3.10 and later only.
 PACKAGES += python3.15 python3.15-dev python3.15-dbg python3.13 python3.13-dev
 endif
+ifeq ($(DEBIAN),12)
+# The formatter whose output the C++ sources are kept in (.clang-format): Debian 12's, 14.
+PACKAGES += clang-format
+endif
+CPP_SOURCES := $(sort $(wildcard src/*/*.cpp src/*/*.hpp src/*/*/*.cpp src/*/*/*.hpp))
+CLANG_FORMAT := $(shell command -v clang-format-14)
 
-.PHONY: all deps build wheel venv test bench demo lines clean
+.PHONY: all deps build wheel venv test bench demo lines format format-check clean
 
 all: build
 
@@ -84,7 +90,7 @@ venv: wheel
 # on every other interpreter of the machine against a build for it, and last on a build
 # without fast paths (build-aux/interpreters.py; KESTROVA_WITHOUT_FAST_PATHS=all: on every
 # interpreter).
-test: venv
+test: venv format-check
 	MYPY_CACHE_DIR=$(CURDIR)/$(BUILD)/mypy-cache $(VENV)/bin/python -m mypy.stubtest KestrovaGUI
 	$(GUI_ENV) $(XVFB) $(MAIN_PYTHON) build-aux/interpreters.py test --main $(VENV)/bin/python
 
@@ -92,6 +98,18 @@ test: venv
 # writes them to build-bench/results.json. The test suite runs it once in its quick mode.
 bench: deps build
 	$(GUI_ENV) $(XVFB) $(MAIN_PYTHON) build-aux/interpreters.py bench --main $(MAIN_PYTHON)
+
+# The C++ sources in the style of .clang-format, as clang-format 14 leaves them (the check is
+# skipped, and says so, where that version is not installed).
+format:
+	clang-format -i $(CPP_SOURCES)
+
+format-check:
+ifeq ($(CLANG_FORMAT),)
+	@echo "format-check: skipped: clang-format 14 (Debian 12's) is not installed"
+else
+	$(CLANG_FORMAT) --dry-run --Werror $(CPP_SOURCES)
+endif
 
 # docs/lines.md's listing, made afresh from the statements of the sources.
 lines:

@@ -264,8 +264,12 @@ def line_map():
 LINES = line_map()
 
 
-def listed_line(function, statement):
-    """The one line of `function` in docs/lines.md whose statement contains `statement`."""
-    (line,) = [line for line, text in LINES[function].items() if statement in text]
-    return line
+def listed_line(function, statement, nth=None):
+    """The one line of `function` in docs/lines.md whose statement contains `statement` (or,
+    where several do, the nth of them)."""
+    lines = sorted(line for line, text in LINES[function].items() if statement in text)
+    if nth is None:
+        (line,) = lines
+        return line
+    return lines[nth]
 

@@ -116,12 +116,13 @@ def test_runner_quick_mode(tmp_path):
     assert [row["name"] for row in results["stub"]["rows"]] == names
     for row in results["stub"]["rows"]:
         assert row["toolkit_calls"]["module"] == row["toolkit_calls"]["plain"], row["name"]
-        assert row["module_ns"] > 0 and row["plain_ns"] > 0
+        assert row["ratio_range"][0] <= row["ratio"] <= row["ratio_range"][1]  # a median of the ratios
     if os.environ.get("DISPLAY") and not NO_REAL_TOOLKIT:
         assert [row["name"] for row in results["real"]["rows"]] == names + ["panel of 100 rows"]
     else:
         assert "real" not in results and results["real_skipped"]
-    assert results["import"]["module_self_us"] > 0 and results["import"]["plain_self_us"] > 0
+    for impl in ("module", "plain"):  # each import's own line of -X importtime, once per run
+        assert len(results["import"][impl + "_self_samples_us"]) == results["import"]["runs"] == 1
     assert [row["name"] for row in results["first_calls"]["module"]] == names
     for impl in ("module", "plain"):
         assert len(results["memory"][impl]["samples"]) == 11

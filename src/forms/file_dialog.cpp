@@ -22,8 +22,8 @@ void file_dialog(Call& call, const Form& form, PyObject* const*)
         Ref wx = call.global(k.wx);
         Ref file_dialog_type = attr(wx, k.FileDialog);
         Ref style = attr(wx, k.FD_OPEN);
-        dialog = invoke(call, file_dialog_type, {Py_None, k.text_choose_file, k.text_default_directory,
-                                                 k.text_empty, form.wildcard, style});
+        dialog = invoke(call, file_dialog_type,
+                        {Py_None, k.text_choose_file, k.text_default_directory, k.text_empty, form.wildcard, style});
     } else {
         call.skip(1);
     }
@@ -38,8 +38,8 @@ void file_dialog(Call& call, const Form& form, PyObject* const*)
         Ref save = attr(wx, k.FD_SAVE);
         Ref overwrite_prompt = attr(wx, k.FD_OVERWRITE_PROMPT);
         Ref style = bitwise_or(save, overwrite_prompt);
-        dialog = invoke(call, file_dialog_type, {Py_None, k.text_create_file, k.text_default_directory,
-                                                 k.text_empty, form.wildcard, style});
+        dialog = invoke(call, file_dialog_type,
+                        {Py_None, k.text_create_file, k.text_default_directory, k.text_empty, form.wildcard, style});
     } else {
         call.skip(1);
     }
@@ -47,8 +47,7 @@ void file_dialog(Call& call, const Form& form, PyObject* const*)
     //: if dialog.ShowModal() == wx.ID_OK:
     call.next();
     if (!dialog) {
-        PyErr_Format(PyExc_UnboundLocalError, "local variable '%s' referenced before assignment",
-                     "dialog");
+        PyErr_Format(PyExc_UnboundLocalError, "local variable '%s' referenced before assignment", "dialog");
         throw PythonError{};
     }
     Ref result = call_method(call, dialog, k.ShowModal);

@@ -10,10 +10,14 @@
 namespace kestrova::forms {
 namespace {
 
-PyObject* x_of(const RowInteger& x, PyObject* left) { return x.value == pos_left ? left : x.object; }
+PyObject* x_of(const RowInteger& x, PyObject* left)
+{
+    return x.value == pos_left ? left : x.object;
+}
 
 // `self.entryOpenFile.<method>(argument)`
-KESTROVA_ALWAYS_INLINE void call_on_entry(Call& call, PyObject* self, const Form& form, const Name& method, PyObject* argument)
+KESTROVA_ALWAYS_INLINE void call_on_entry(Call& call, PyObject* self, const Form& form, const Name& method,
+                                          PyObject* argument)
 {
     Ref entry = attr(self, form.entry);
     call_method(call, entry, method, {argument});
@@ -57,8 +61,7 @@ void form_init(Call& call, const Form& form, PyObject* const* arguments)
         Ref size = pair(width, k.int_20);
         Ref pos = pair(x_of(form.text_x, left), top);
         Ref border = attr(wx, k.BORDER);
-        Ref entry = invoke(call, text_ctrl, {panel, k.int_minus_1, size, pos, border},
-                           k.keywords_size_pos_style);
+        Ref entry = invoke(call, text_ctrl, {panel, k.int_minus_1, size, pos, border}, k.keywords_size_pos_style);
         set_attr(self, form.entry, entry);
     }
 
@@ -114,10 +117,14 @@ void form_init(Call& call, const Form& form, PyObject* const* arguments)
 constexpr SignatureOf<Form> initialisers[2][2] = {
     {{CallForm::parameters, form_init, {"self", "Info", "LebarForm", "PosTinggi", "TargetPanel"}, {}},
      {CallForm::parameters, form_init, {"self", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel"}, {}}},
-    {{CallForm::parameters, form_init,
-      {"self", "FileDialogStatus", "Info", "LebarForm", "PosTinggi", "TargetPanel"}, {}},
-     {CallForm::parameters, form_init,
-      {"self", "FileDialogStatus", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel"}, {}}},
+    {{CallForm::parameters,
+      form_init,
+      {"self", "FileDialogStatus", "Info", "LebarForm", "PosTinggi", "TargetPanel"},
+      {}},
+     {CallForm::parameters,
+      form_init,
+      {"self", "FileDialogStatus", "Info", "LebarForm", "PosLeft", "PosTinggi", "TargetPanel"},
+      {}}},
 };
 
 Ref make_form(Loader& load, const PublicName& row)
@@ -131,8 +138,7 @@ Ref make_form(Loader& load, const PublicName& row)
     load.make(form.wildcard);
     load.make(form.entry, "entryOpenFile");
     ClassBuilder form_class(load, row);
-    const FunctionDef init{"__init__", row.line + init_line,
-                           initialisers[form.browses()][form.takes_pos_left()], form};
+    const FunctionDef init{"__init__", row.line + init_line, initialisers[form.browses()][form.takes_pos_left()], form};
     const FunctionDef handler{"filedialog", row.line + handler_line, file_dialog_signature, form};
     form_class.method(init, form.browses() ? &handler : nullptr);
     return form_class.finish();
@@ -140,8 +146,7 @@ Ref make_form(Loader& load, const PublicName& row)
 
 constexpr long margin = 15;
 constexpr const char* tif = "TIF Image (*.tif)|*.tif|All files (*.*)|*.*";
-constexpr const char* projection =
-    "WLD Projection (*.wld)|*.wld|PRJ Projection (*.prj)|*.prj|All files (*.*)|*.*";
+constexpr const char* projection = "WLD Projection (*.wld)|*.wld|PRJ Projection (*.prj)|*.prj|All files (*.*)|*.*";
 constexpr const char* csv = "CSV(*.csv)|*.csv|All files (*.*)|*.*";
 constexpr const char* no_button = nullptr;
 

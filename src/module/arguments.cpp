@@ -14,7 +14,8 @@ bool same_name(PyObject* key, PyObject* name)
 }
 
 // The value of the keyword that names `name`, and its index; null if none does.
-template <class Keywords> PyObject* find_keyword(PyObject* name, const Keywords& keywords, Py_ssize_t& index)
+template <class Keywords>
+PyObject* find_keyword(PyObject* name, const Keywords& keywords, Py_ssize_t& index)
 {
     PyObject* found = nullptr;
     const auto look = [&](auto&& matches) {
@@ -56,8 +57,8 @@ bool argument_error(const Definition* d, const char* format, PyObject* value = n
 bool wrong_count(const Definition* d, Py_ssize_t given)
 {
     const Py_ssize_t expected = d->parameter_count;
-    PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)",
-                 d->name, "exactly", expected, expected == 1 ? "" : "s", given);
+    PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)", d->name, "exactly",
+                 expected, expected == 1 ? "" : "s", given);
     return false;
 }
 
@@ -69,8 +70,8 @@ bool wrong_form(const Definition* d, const char* format, Py_ssize_t given)
 
 // The binding of either kind of keywords (see arguments.hpp).
 template <class Keywords>
-bool bind(const Definition* d, PyObject* const* positional, Py_ssize_t given,
-                    const Keywords& keywords, PyObject** bound)
+bool bind(const Definition* d, PyObject* const* positional, Py_ssize_t given, const Keywords& keywords,
+          PyObject** bound)
 {
     const Py_ssize_t keyword_count = keywords.size();
     switch (d->signature->form) {
@@ -135,14 +136,14 @@ bool bind(const Definition* d, PyObject* const* positional, Py_ssize_t given,
 
 } // namespace
 
-bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given,
-                    const KeywordArray& keywords, PyObject** bound)
+bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given, const KeywordArray& keywords,
+                    PyObject** bound)
 {
     return bind(d, positional, given, keywords, bound);
 }
 
-bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given,
-                    const KeywordDict& keywords, PyObject** bound)
+bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given, const KeywordDict& keywords,
+                    PyObject** bound)
 {
     return bind(d, positional, given, keywords, bound);
 }

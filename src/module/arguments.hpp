@@ -16,7 +16,8 @@ struct KeywordArray {
     static constexpr bool values_may_change = false;
     Py_ssize_t size() const { return count; }
     // Calls visit(key, value, index) for each keyword in order, while it returns true.
-    template <class Visit> bool each(Visit&& visit) const
+    template <class Visit>
+    bool each(Visit&& visit) const
     {
         for (Py_ssize_t i = 0; i < count; ++i) {
             if (!visit(names[i], values[i], i)) {
@@ -34,7 +35,8 @@ struct KeywordDict {
 
     static constexpr bool values_may_change = true;
     Py_ssize_t size() const { return dict == nullptr ? 0 : PyDict_GET_SIZE(dict); }
-    template <class Visit> bool each(Visit&& visit) const
+    template <class Visit>
+    bool each(Visit&& visit) const
     {
         Py_ssize_t position = 0, index = 0;
         PyObject *key, *value;
@@ -51,9 +53,9 @@ struct KeywordDict {
 // argument error and returns false. The checks run in a fixed order: the count of
 // positional arguments, then a parameter left unfilled, then the keywords in the order
 // given. Nothing the binding does runs Python code.
-bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given,
-                    const KeywordArray& keywords, PyObject** bound);
-bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given,
-                    const KeywordDict& keywords, PyObject** bound);
+bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given, const KeywordArray& keywords,
+                    PyObject** bound);
+bool bind_arguments(const Definition* d, PyObject* const* positional, Py_ssize_t given, const KeywordDict& keywords,
+                    PyObject** bound);
 
 } // namespace kestrova

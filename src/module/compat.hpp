@@ -87,7 +87,7 @@
 // The major.minor version of the interpreter the build is for, as text ("3.11").
 #define KESTROVA_VERSION_TEXT(x) #x
 #define KESTROVA_EXPANDED_VERSION_TEXT(x) KESTROVA_VERSION_TEXT(x)
-#define KESTROVA_BUILT_FOR \
+#define KESTROVA_BUILT_FOR                                                                                             \
     KESTROVA_EXPANDED_VERSION_TEXT(PY_MAJOR_VERSION) "." KESTROVA_EXPANDED_VERSION_TEXT(PY_MINOR_VERSION)
 
 // ---------------------------------------------------------------------------------------
@@ -115,12 +115,15 @@ static inline PyInterpreterState* PyInterpreterState_Get(void)
 #if PY_VERSION_HEX < 0x03080000
 // The 3.7 fast call takes what vectorcall takes, without the flag in the argument count.
 #define PY_VECTORCALL_ARGUMENTS_OFFSET (static_cast<size_t>(0))
-static inline Py_ssize_t PyVectorcall_NARGS(size_t count) { return static_cast<Py_ssize_t>(count); }
-static inline PyObject* PyObject_Vectorcall(PyObject* callable, PyObject* const* arguments,
-                                            size_t count, PyObject* keyword_names)
+static inline Py_ssize_t PyVectorcall_NARGS(size_t count)
 {
-    return _PyObject_FastCallKeywords(callable, const_cast<PyObject**>(arguments),
-                                      static_cast<Py_ssize_t>(count), keyword_names);
+    return static_cast<Py_ssize_t>(count);
+}
+static inline PyObject* PyObject_Vectorcall(PyObject* callable, PyObject* const* arguments, size_t count,
+                                            PyObject* keyword_names)
+{
+    return _PyObject_FastCallKeywords(callable, const_cast<PyObject**>(arguments), static_cast<Py_ssize_t>(count),
+                                      keyword_names);
 }
 #elif PY_VERSION_HEX < 0x03090000
 #define PyObject_Vectorcall _PyObject_Vectorcall
@@ -205,7 +208,7 @@ constexpr unsigned long vectorcall_flag =
 #elif PY_VERSION_HEX >= 0x03080000
     _Py_TPFLAGS_HAVE_VECTORCALL;
 #else
-    0;
+        0;
 #endif
 
 // Whether nothing can be assigned to a type's attributes: a type flagged so (3.10), or,
@@ -227,8 +230,7 @@ inline void annotate_gave_no_dict(PyObject* result)
 #if PY_VERSION_HEX >= 0x030F0000
     PyErr_Format(PyExc_TypeError, "__annotate__() must return a dict, not %T", result);
 #else
-    PyErr_Format(PyExc_TypeError, "__annotate__ returned non-dict of type '%.100s'",
-                 Py_TYPE(result)->tp_name);
+    PyErr_Format(PyExc_TypeError, "__annotate__ returned non-dict of type '%.100s'", Py_TYPE(result)->tp_name);
 #endif
 }
 #endif

@@ -10,9 +10,15 @@ Constants* current_constants = nullptr;
 
 namespace {
 
-Ref interned(const char* text) { return checked(PyUnicode_InternFromString(text)); }
+Ref interned(const char* text)
+{
+    return checked(PyUnicode_InternFromString(text));
+}
 
-Ref integer(long value) { return checked(PyLong_FromLong(value)); }
+Ref integer(long value)
+{
+    return checked(PyLong_FromLong(value));
+}
 
 Ref integer_tuple(std::initializer_list<long> values)
 {
@@ -43,10 +49,10 @@ void build_constants()
 #define KESTROVA_BUILD_TEXT(member, text) k.member.object = interned(text);
 #define KESTROVA_BUILD_INTEGER(member, value) k.member = integer(value);
 #define KESTROVA_BUILD_INTEGER_TUPLE(member, ...) k.member = integer_tuple({__VA_ARGS__});
-#define KESTROVA_BUILD_NAME_TUPLE(member, ...)                                            \
-    {                                                                                    \
-        const char* const names[] = {__VA_ARGS__};                                       \
-        k.member = name_tuple(names, static_cast<int>(sizeof names / sizeof names[0]));  \
+#define KESTROVA_BUILD_NAME_TUPLE(member, ...)                                                                         \
+    {                                                                                                                  \
+        const char* const names[] = {__VA_ARGS__};                                                                     \
+        k.member = name_tuple(names, static_cast<int>(sizeof names / sizeof names[0]));                                \
     }
     KESTROVA_IDENTIFIERS(KESTROVA_BUILD_IDENTIFIER)
     KESTROVA_TEXTS(KESTROVA_BUILD_TEXT)

@@ -14,6 +14,7 @@
 
 namespace kestrova {
 
+// clang-format off
 // Names whose text is the C++ identifier itself.
 #define KESTROVA_IDENTIFIERS(X)                                                          \
     /* toolkit */                                                                        \
@@ -76,6 +77,7 @@ namespace kestrova {
     X(keywords_pos, "pos")                                                               \
     X(keywords_size_pos_style, "size", "pos", "style")                                   \
     X(keywords_btnconfig, "parent", "label", "size", "pos", "btntype", "target")
+// clang-format on
 
 struct Constants {
 #define KESTROVA_MEMBER(member, ...) Ref member;
@@ -106,6 +108,9 @@ void build_constants();
 // The current constants. Valid from the first successful build for the rest of the
 // process: a set is replaced only by a complete new one.
 extern Constants* current_constants;
-inline const Constants& constants() { return *current_constants; }
+inline const Constants& constants()
+{
+    return *current_constants;
+}
 
 } // namespace kestrova

@@ -13,7 +13,10 @@ namespace {
 
 constexpr const char* module_source = KESTROVA_MODULE_NAME;
 
-Function* as_function(PyObject* object) { return reinterpret_cast<Function*>(object); }
+Function* as_function(PyObject* object)
+{
+    return reinterpret_cast<Function*>(object);
+}
 
 // ---------------------------------------------------------------------------------------
 // Calls
@@ -67,7 +70,8 @@ bool bound_as_given(const Function* f, Py_ssize_t given, Py_ssize_t keyword_coun
 }
 
 template <class Keywords>
-KESTROVA_NEVER_INLINE PyObject* bind_and_run(Function* f, PyObject* const* positional, Py_ssize_t given, const Keywords& keywords) noexcept
+KESTROVA_NEVER_INLINE PyObject* bind_and_run(Function* f, PyObject* const* positional, Py_ssize_t given,
+                                             const Keywords& keywords) noexcept
 {
     const Definition* d = f->definition;
     PyObject* bound[max_parameters];
@@ -88,8 +92,7 @@ KESTROVA_NEVER_INLINE PyObject* bind_and_run(Function* f, PyObject* const* posit
 }
 
 #ifdef KESTROVA_HAS_VECTORCALL
-PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
-                              PyObject* kwnames) noexcept
+PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept
 {
     Function* f = as_function(callable);
     const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
@@ -97,8 +100,9 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
     if (bound_as_given(f, given, keyword_count)) {
         return run(f, args);
     }
-    return bind_and_run(f, args, given, KeywordArray{keyword_count == 0 ? nullptr : &PyTuple_GET_ITEM(kwnames, 0),
-                                                     args + given, keyword_count});
+    return bind_and_run(
+        f, args, given,
+        KeywordArray{keyword_count == 0 ? nullptr : &PyTuple_GET_ITEM(kwnames, 0), args + given, keyword_count});
 }
 #endif
 
@@ -135,8 +139,9 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept
     Function* f = as_function(self);
     Py_VISIT(f->prototype);
     const Definition& d = f->defined;
-    for (PyObject* o : {d.code, d.qualname, d.name, d.parameter_names, d.globals, d.builtins, d.inner, f->closure, f->assigned_name, f->assigned_qualname, f->module,
-                        f->doc, f->annotations, f->annotate, f->type_params, f->dict}) {
+    for (PyObject* o :
+         {d.code, d.qualname, d.name, d.parameter_names, d.globals, d.builtins, d.inner, f->closure, f->assigned_name,
+          f->assigned_qualname, f->module, f->doc, f->annotations, f->annotate, f->type_params, f->dict}) {
         Py_VISIT(o);
     }
     return 0;
@@ -148,9 +153,8 @@ int function_clear(PyObject* self) noexcept
 {
     Function* f = as_function(self);
     Definition& d = f->defined;
-    for (PyObject** o : {&d.globals, &d.builtins, &d.inner, &f->closure, &f->assigned_name,
-                         &f->assigned_qualname, &f->module, &f->doc, &f->annotations, &f->annotate,
-                         &f->type_params, &f->dict}) {
+    for (PyObject** o : {&d.globals, &d.builtins, &d.inner, &f->closure, &f->assigned_name, &f->assigned_qualname,
+                         &f->module, &f->doc, &f->annotations, &f->annotate, &f->type_params, &f->dict}) {
         Py_CLEAR(*o);
     }
     return 0;
@@ -219,12 +223,14 @@ int set_name(PyObject* self, PyObject* value, void*) noexcept
 
 int set_qualname(PyObject* self, PyObject* value, void*) noexcept
 {
-    return set_text(as_function(self)->assigned_qualname, value,
-                    "__qualname__ must be set to a string object");
+    return set_text(as_function(self)->assigned_qualname, value, "__qualname__ must be set to a string object");
 }
 
 // As a function's __module__: any value, None once deleted.
-PyObject* get_module(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->module, Py_None); }
+PyObject* get_module(PyObject* self, void*) noexcept
+{
+    return new_ref_or(as_function(self)->module, Py_None);
+}
 
 int set_module(PyObject* self, PyObject* value, void*) noexcept
 {
@@ -232,7 +238,10 @@ int set_module(PyObject* self, PyObject* value, void*) noexcept
     return 0;
 }
 
-PyObject* get_doc(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->doc, Py_None); }
+PyObject* get_doc(PyObject* self, void*) noexcept
+{
+    return new_ref_or(as_function(self)->doc, Py_None);
+}
 
 int set_doc(PyObject* self, PyObject* value, void*) noexcept
 {
@@ -335,8 +344,7 @@ PyObject* get_signature(PyObject* self, void*) noexcept
 {
     Function* f = as_function(self);
     if (f->definition->signature->form != CallForm::one_argument) {
-        PyErr_Format(PyExc_AttributeError, "'%.50s' object has no attribute '__signature__'",
-                     Py_TYPE(self)->tp_name);
+        PyErr_Format(PyExc_AttributeError, "'%.50s' object has no attribute '__signature__'", Py_TYPE(self)->tp_name);
         return nullptr;
     }
     PyObject* result = nullptr;
@@ -358,8 +366,7 @@ PyObject* get_signature(PyObject* self, void*) noexcept
 PyObject* get_defined(PyObject* self, void* offset) noexcept
 {
     const char* definition = reinterpret_cast<const char*>(as_function(self)->definition);
-    PyObject* const* field =
-        reinterpret_cast<PyObject* const*>(definition + reinterpret_cast<std::uintptr_t>(offset));
+    PyObject* const* field = reinterpret_cast<PyObject* const*>(definition + reinterpret_cast<std::uintptr_t>(offset));
     return new_ref_or(*field, Py_None);
 }
 
@@ -370,7 +377,10 @@ PyObject* get_closure(PyObject* self, void*) noexcept
     return new_ref_or(as_function(self)->closure, Py_None);
 }
 
-PyObject* get_none(PyObject*, void*) noexcept { Py_RETURN_NONE; }
+PyObject* get_none(PyObject*, void*) noexcept
+{
+    Py_RETURN_NONE;
+}
 
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
@@ -408,7 +418,10 @@ PyObject* function_repr(PyObject* self) noexcept
 // A function is stored by reference, under its qualified name: pickle looks the name up
 // in the module (and refuses a function that a call made, whose name has a "<locals>"
 // step, with its usual error), and copy gives the function itself.
-PyObject* function_reduce(PyObject* self, PyObject*) noexcept { return get_qualname(self, nullptr); }
+PyObject* function_reduce(PyObject* self, PyObject*) noexcept
+{
+    return get_qualname(self, nullptr);
+}
 
 PyMethodDef function_methods[] = {
     {"__reduce__", function_reduce, METH_NOARGS, nullptr},
@@ -427,7 +440,8 @@ PyTypeObject make_function_type()
     type.ob_base = static_head.head;
     type.tp_name = KESTROVA_MODULE_NAME ".function";
     type.tp_basicsize = sizeof(Function);
-    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC
+    type.tp_flags = Py_TPFLAGS_DEFAULT |
+                    Py_TPFLAGS_HAVE_GC
                     // Lets the interpreter call it unbound, with the instance first, without
                     // making a bound-method object: what it does for its own functions.
                     | compat::method_descriptor_flag | compat::vectorcall_flag;
@@ -464,8 +478,8 @@ Ref new_function_object()
     f->definition = nullptr;
     f->prototype = nullptr;
     f->defined = Definition{};
-    for (PyObject** o : {&f->closure, &f->assigned_name, &f->assigned_qualname, &f->doc,
-                         &f->annotations, &f->annotate, &f->type_params, &f->dict, &f->weakrefs}) {
+    for (PyObject** o : {&f->closure, &f->assigned_name, &f->assigned_qualname, &f->doc, &f->annotations, &f->annotate,
+                         &f->type_params, &f->dict, &f->weakrefs}) {
         *o = nullptr;
     }
     f->module = constants().module_name;
@@ -522,8 +536,7 @@ void set_item(PyObject* dict, PyObject* key, Ref value)
 Ref make_code(const FunctionDef& def, PyObject* name, PyObject* qualname, PyObject* parameters,
               PyObject* free_variables)
 {
-    Ref empty = checked(reinterpret_cast<PyObject*>(PyCode_NewEmpty(module_source, def.name,
-                                                                    def.line)));
+    Ref empty = checked(reinterpret_cast<PyObject*>(PyCode_NewEmpty(module_source, def.name, def.line)));
     const Py_ssize_t count = PyTuple_GET_SIZE(parameters);
     const bool nested = PyTuple_GET_SIZE(free_variables) != 0;
     const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (nested ? CO_NESTED : 0);
@@ -553,17 +566,23 @@ Ref make_code(const FunctionDef& def, PyObject* name, PyObject* qualname, PyObje
     Ref code = field("co_code"), consts = field("co_consts"), names = field("co_names"), cells = field("co_cellvars"),
         file = field("co_filename"), lines = field("co_lnotab");
     const int arguments = static_cast<int>(count);
-    return checked(reinterpret_cast<PyObject*>(PyCode_New(arguments, 0, arguments, 0, flags, code, consts, names,
-                                                          parameters, free_variables, cells, file, name, def.line,
-                                                          lines)));
+    return checked(
+        reinterpret_cast<PyObject*>(PyCode_New(arguments, 0, arguments, 0, flags, code, consts, names, parameters,
+                                               free_variables, cells, file, name, def.line, lines)));
 #endif
 }
 
 } // namespace
 
-void ready_function_type() { checked_status(PyType_Ready(&the_function_type)); }
+void ready_function_type()
+{
+    checked_status(PyType_Ready(&the_function_type));
+}
 
-PyTypeObject* function_type() { return &the_function_type; }
+PyTypeObject* function_type()
+{
+    return &the_function_type;
+}
 
 Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals, PyObject* inner)
 {

@@ -34,7 +34,8 @@ struct Signature {
 // A signature with the body that performs the statements of its functions, on the table
 // row each function is made from. `arguments` holds one object per parameter, in
 // parameter order. Failures are signalled with PythonError.
-template <class Row> struct SignatureOf : Signature {
+template <class Row>
+struct SignatureOf : Signature {
     using Body = void (*)(Call& call, const Row& row, PyObject* const* arguments);
 
     // Signatures are constexpr, so that a list too long for its array does not compile.
@@ -60,8 +61,7 @@ template <class Row> struct SignatureOf : Signature {
 
 // Runs the body of `signature` on `row`: the one place where the row, carried untyped by
 // the function object, is given its type again, by the signature it was paired with.
-using RunBody = void (*)(const Signature& signature, const void* row, Call& call,
-                         PyObject* const* arguments);
+using RunBody = void (*)(const Signature& signature, const void* row, Call& call, PyObject* const* arguments);
 template <class Row>
 void run_body(const Signature& signature, const void* row, Call& call, PyObject* const* arguments)
 {
@@ -74,8 +74,7 @@ struct FunctionDef {
     template <class Row>
     FunctionDef(const char* name, int line, const SignatureOf<Row>& signature, const Row& row)
         : name(name), line(line), signature(signature), row(&row), run(run_body<Row>)
-    {
-    }
+    {}
 
     const char* name;
     int line;
@@ -93,19 +92,19 @@ struct Definition {
     Py_ssize_t parameter_count; // the length of parameter_names
     PyObject* name;             // the bare name (interned), which argument errors use
     int line;                   // the definition line, where argument errors report
-    PyObject* code;            // the bare name, the line, the parameters, the free variables
-    PyObject* qualname;        // the qualified name it is defined with
-    PyObject* parameter_names; // tuple of interned names, in parameter order
-    PyObject* globals;         // the module namespace
-    PyObject* builtins;        // the builtins' namespace, fixed when the function is made
-    PyObject* inner;           // the prototype of the function each call makes, or null
+    PyObject* code;             // the bare name, the line, the parameters, the free variables
+    PyObject* qualname;         // the qualified name it is defined with
+    PyObject* parameter_names;  // tuple of interned names, in parameter order
+    PyObject* globals;          // the module namespace
+    PyObject* builtins;         // the builtins' namespace, fixed when the function is made
+    PyObject* inner;            // the prototype of the function each call makes, or null
 };
 
 // A function object.
 struct Function {
     PyObject_HEAD
 #ifdef KESTROVA_HAS_VECTORCALL
-    vectorcallfunc vectorcall;
+        vectorcallfunc vectorcall;
 #endif
     // Its definition: `defined` below, or, for a function that a call made, that of its
     // prototype, which it holds.
@@ -134,8 +133,7 @@ PyTypeObject* function_type();
 // Makes a function object for `def`, named `qualname` within the module, whose names
 // resolve in `globals`. `inner`, if given, is the prototype of the function that each
 // call of this one makes (see Call::make_inner).
-Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
-                  PyObject* inner = nullptr);
+Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals, PyObject* inner = nullptr);
 
 // The bare name `function` is defined with (interned), whatever its __name__ says now.
 PyObject* defined_name(PyObject* function);
@@ -146,8 +144,7 @@ class Call : public Frame {
 public:
     explicit Call(Function* function)
         : function_(function), definition_(function->definition), line_(definition_->line), k(constants())
-    {
-    }
+    {}
 
     // Statements are numbered in the order they stand, from the line after the definition
     // on: `next()` marks the next one as about to run, and a failure reports its line.

@@ -216,7 +216,7 @@ void probe_fast_paths()
     static bool probed = false;
     if (!probed) {
         probed = true;
-        fast::probe();
+        fast::probe(function_type());
     }
 #endif
 }
@@ -289,8 +289,7 @@ PyModuleDef_Slot module_slots[] = {
 PyMethodDef no_functions[] = {{nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, module_name, nullptr, 0, no_functions, module_slots,
-    nullptr,               nullptr,     nullptr,
+    PyModuleDef_HEAD_INIT, module_name, nullptr, 0, no_functions, module_slots, nullptr, nullptr, nullptr,
 };
 
 } // namespace

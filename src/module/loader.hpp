@@ -14,7 +14,8 @@ class Loader;
 // of its own). The load makes each object when it makes the row's public name, the first
 // time a load gets that far, and keeps it for the process: a load after a failed one finds
 // it made.
-template <class Value> struct RowObject {
+template <class Value>
+struct RowObject {
     Value value;
     mutable PyObject* object = nullptr;
     operator PyObject*() const { return object; }
@@ -43,10 +44,12 @@ struct PublicName {
 
 // A module-level function described by one signature, whose body reads the row as a Row
 // (the row itself, for a function with constants of its own).
-template <class Row> struct PublicFunction : PublicName {
+template <class Row>
+struct PublicFunction : PublicName {
     const SignatureOf<Row>* signature;
 };
-template <class Row> Ref make_public_function(Loader& load, const PublicName& row);
+template <class Row>
+Ref make_public_function(Loader& load, const PublicName& row);
 
 class Loader {
 public:
@@ -72,7 +75,8 @@ private:
     int line_ = 0;
 };
 
-template <class Row> Ref make_public_function(Loader& load, const PublicName& row)
+template <class Row>
+Ref make_public_function(Loader& load, const PublicName& row)
 {
     const auto& function = static_cast<const PublicFunction<Row>&>(row);
     Ref qualname = checked(PyUnicode_InternFromString(row.name));

@@ -44,7 +44,10 @@ Ref global_value(PyObject* namespace_, const Name& name, PyObject* value)
 
 #else
 
-Ref global_value(PyObject*, const Name&, PyObject* value) { return Ref::share(value); }
+Ref global_value(PyObject*, const Name&, PyObject* value)
+{
+    return Ref::share(value);
+}
 
 #endif
 
@@ -82,7 +85,8 @@ bool is_binding(PyObject* value, PyObject* found, PyObject* object)
     if (!PyCFunction_Check(value) || PyCFunction_GET_SELF(value) != object || !Py_IS_TYPE(found, &PyMethodDescr_Type)) {
         return false;
     }
-    const Ref binding = checked(Py_TYPE(found)->tp_descr_get(found, object, reinterpret_cast<PyObject*>(Py_TYPE(object))));
+    const Ref binding =
+        checked(Py_TYPE(found)->tp_descr_get(found, object, reinterpret_cast<PyObject*>(Py_TYPE(object))));
     return checked_status(PyObject_RichCompareBool(binding, value, Py_EQ)) != 0;
 }
 

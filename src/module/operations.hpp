@@ -40,7 +40,10 @@ public:
     Frame& operator=(const Frame&) = delete;
     bool failed() const { return failed_; }
 #ifdef KESTROVA_FAST_PATHS
-    PyThreadState* thread() const { return thread_; }
+    PyThreadState* thread() const
+    {
+        return thread_;
+    }
 
 private:
     PyThreadState* thread_ = fast::thread_state();
@@ -75,8 +78,7 @@ struct ArgumentStack {
     // that the callee may use the free slot.
     size_t positional(PyObject* keyword_names) const
     {
-        const size_t keywords =
-            keyword_names != nullptr ? static_cast<size_t>(PyTuple_GET_SIZE(keyword_names)) : 0;
+        const size_t keywords = keyword_names != nullptr ? static_cast<size_t>(PyTuple_GET_SIZE(keyword_names)) : 0;
         return (count - keywords) | PY_VECTORCALL_ARGUMENTS_OFFSET;
     }
 };
@@ -84,7 +86,10 @@ struct ArgumentStack {
 // The portable implementations: the public C API, each the meaning of its operation.
 namespace portable {
 
-inline Ref attr(PyObject* object, const Name& name) { return checked(PyObject_GetAttr(object, name)); }
+inline Ref attr(PyObject* object, const Name& name)
+{
+    return checked(PyObject_GetAttr(object, name));
+}
 
 Ref optional_attr(PyObject* object, const Name& name);
 
@@ -106,8 +111,7 @@ FoundMethod find_method(PyObject* object, const Name& name);
 
 inline Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keyword_names)
 {
-    return checked(
-        PyObject_Vectorcall(callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
+    return checked(PyObject_Vectorcall(callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
 }
 
 } // namespace portable
@@ -138,7 +142,10 @@ KESTROVA_ALWAYS_INLINE Ref attr(PyObject* object, const Name& name)
 }
 
 // `object.name`, or an empty Ref where the object has no such attribute.
-inline Ref optional_attr(PyObject* object, const Name& name) { return portable::optional_attr(object, name); }
+inline Ref optional_attr(PyObject* object, const Name& name)
+{
+    return portable::optional_attr(object, name);
+}
 
 // `object.name = value`.
 KESTROVA_ALWAYS_INLINE void set_attr(PyObject* object, const Name& name, PyObject* value)
@@ -154,11 +161,12 @@ KESTROVA_ALWAYS_INLINE void set_attr(PyObject* object, const Name& name, PyObjec
 // `callable(*arguments)`, or with keywords: the last len(keyword_names) arguments are passed
 // by the names in `keyword_names` (a tuple).
 KESTROVA_ALWAYS_INLINE Ref invoke(const Frame& frame, PyObject* callable, std::initializer_list<PyObject*> arguments,
-                  PyObject* keyword_names = nullptr)
+                                  PyObject* keyword_names = nullptr)
 {
     const ArgumentStack stack(nullptr, arguments);
 #ifdef KESTROVA_FAST_PATHS
-    return checked(fast::call(frame.thread(), callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
+    return checked(
+        fast::call(frame.thread(), callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
 #else
     (void)frame;
     return portable::call(callable, stack, keyword_names);
@@ -205,7 +213,8 @@ public:
             return checked(fast::call_found(frame_.thread(), {callable_, convention_, true}, stack.arguments(),
                                             stack.positional(keyword_names), keyword_names));
         }
-        return checked(fast::call(frame_.thread(), callable_, stack.arguments(), stack.positional(keyword_names), keyword_names));
+        return checked(
+            fast::call(frame_.thread(), callable_, stack.arguments(), stack.positional(keyword_names), keyword_names));
 #else
         return portable::call(callable_, stack, keyword_names);
 #endif
@@ -226,9 +235,18 @@ KESTROVA_ALWAYS_INLINE Ref call_method(const Frame& frame, PyObject* object, con
 }
 
 // `a + b`, `a - b`, `a | b`.
-inline Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }
-inline Ref subtract(PyObject* a, PyObject* b) { return checked(PyNumber_Subtract(a, b)); }
-inline Ref bitwise_or(PyObject* a, PyObject* b) { return checked(PyNumber_Or(a, b)); }
+inline Ref add(PyObject* a, PyObject* b)
+{
+    return checked(PyNumber_Add(a, b));
+}
+inline Ref subtract(PyObject* a, PyObject* b)
+{
+    return checked(PyNumber_Subtract(a, b));
+}
+inline Ref bitwise_or(PyObject* a, PyObject* b)
+{
+    return checked(PyNumber_Or(a, b));
+}
 
 // `if a == b:`: the comparison's result, then its truth.
 bool compare_equal(PyObject* a, PyObject* b);
@@ -261,7 +279,13 @@ Ref import_in_function(PyObject* name, PyObject* globals);
 // life of the process, so that neither a module attribute nor a later replacement of
 // builtins.print changes it; in a function body, or at load.
 PyObject* builtin_print();
-inline void print(const Frame& frame, PyObject* text) { invoke(frame, builtin_print(), {text}); }
-inline void print(PyObject* text) { invoke(builtin_print(), {text}); }
+inline void print(const Frame& frame, PyObject* text)
+{
+    invoke(frame, builtin_print(), {text});
+}
+inline void print(PyObject* text)
+{
+    invoke(builtin_print(), {text});
+}
 
 } // namespace kestrova

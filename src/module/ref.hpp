@@ -79,7 +79,8 @@ void set_error_from_exception() noexcept;
 
 // Runs `body`, the C++ of an entry point from the interpreter, and tells whether it
 // succeeded: nothing it throws unwinds through the interpreter's frames.
-template <class Body> bool guarded(Body&& body) noexcept
+template <class Body>
+bool guarded(Body&& body) noexcept
 {
     try {
         body();

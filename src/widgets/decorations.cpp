@@ -117,8 +117,7 @@ Ref make_separator(Loader& load, const PublicName& row)
 
 } // namespace
 
-const PublicFunction<PublicName> showImage{{"showImage", 224, make_public_function<PublicName>},
-                                          &show_image_signature};
+const PublicFunction<PublicName> showImage{{"showImage", 224, make_public_function<PublicName>}, &show_image_signature};
 const Icon icon{{{"icon", icon_line, make_icon}, &icon_signature},
                 {"mycompany.myproduct.subproduct.version"},
                 {{{1}, {"img/icon_zentrova.ico"}}, {{2}, {"tool.ico"}}}};

@@ -21,11 +21,10 @@ struct DictEntry {
 enum Kind : std::uint8_t {
     generic = 0, // the portable way (remembered, so as not to learn again)
     value_slot,  // an instance value, in `slot`
-    descriptor,  // a non-data descriptor of the type (`found`), unless the instance hides it
     method,      // a method of the type (`found`), called unbound, unless the instance hides it
 };
 
-// Where an instance may hold a name of its own that hides a non-data descriptor of its type.
+// Where an instance may hold a name of its own that hides a method of its type.
 enum Hiding : std::uint8_t {
     nowhere,      // no attributes of its own
     shared_keys,  // in its values, under one of the keys its class shares
@@ -41,12 +40,13 @@ struct TypeEntry {
     Hiding hiding = nowhere;
     std::uint8_t convention = 0; // methods: METH_O, METH_NOARGS or METH_FASTCALL when the
                                  // method's C function can be called directly, else 0
-    Py_ssize_t slot = -1;        // value_slot: the slot; descriptors and methods hidden by
-                                 // shared keys: their count when none of them could hide it
+    Py_ssize_t slot = -1;        // value_slot: the slot; methods hidden by shared keys:
+                                 // their count when none of them could hide it
     PyObject* found = nullptr;   // borrowed from the type while the version holds
 };
 
-template <class Entry, int size> struct Ways {
+template <class Entry, int size>
+struct Ways {
     Entry entries[size];
     int next = 0; // the entry to replace when all are taken
 

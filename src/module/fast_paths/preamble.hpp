@@ -15,8 +15,8 @@
 #endif
 
 // The series whose facts this build uses (series_*.hpp), by its first version; 0: none.
-#if defined(KESTROVA_NO_FAST_PATHS) || defined(Py_LIMITED_API) || defined(Py_GIL_DISABLED) ||                      \
-    PY_MAJOR_VERSION != 3 || PY_MINOR_VERSION > KESTROVA_NEWEST_KNOWN_MINOR
+#if defined(KESTROVA_NO_FAST_PATHS) || defined(Py_LIMITED_API) || defined(Py_GIL_DISABLED) || PY_MAJOR_VERSION != 3 || \
+    PY_MINOR_VERSION > KESTROVA_NEWEST_KNOWN_MINOR
 #define KESTROVA_SERIES 0
 #elif PY_VERSION_HEX >= 0x030D0000
 #define KESTROVA_SERIES 313 // 3.13 on: instance values inside the object
@@ -67,7 +67,7 @@
 #define KESTROVA_FAST_NATIVE_CALLS 0
 #endif
 
-#if KESTROVA_FAST_NAMESPACES || KESTROVA_FAST_INSTANCE_ATTRIBUTES || KESTROVA_FAST_METHOD_CACHE ||                \
+#if KESTROVA_FAST_NAMESPACES || KESTROVA_FAST_INSTANCE_ATTRIBUTES || KESTROVA_FAST_METHOD_CACHE ||                     \
     KESTROVA_FAST_THREAD_STATE
 #define KESTROVA_FAST_PATHS KESTROVA_SERIES
 #endif

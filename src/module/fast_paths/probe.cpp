@@ -21,6 +21,7 @@ struct Specimens {
     Ref second = Ref::steal(PyUnicode_InternFromString("kestrova_probe_second"));
     Ref absent = Ref::steal(PyUnicode_InternFromString("kestrova_probe_absent"));
     Ref type; // a class made as a class statement makes it
+    PyTypeObject* witness;
 };
 
 #if KESTROVA_FAST_THREAD_STATE
@@ -44,37 +45,27 @@ bool module_namespace(Specimens&)
     return module && series::module_namespace(module) == PyModule_GetDict(module);
 }
 
-// A dictionary's stamp changes with it (where it has one), and what its keys tell of their
-// kind holds (where they tell).
+// Whether a dictionary's keys are all exact strings, as their kind tells; and (3.11) that its
+// version changes with it, even where the number of its keys stays.
 bool dictionary_stamps(Specimens& s)
 {
     const Ref dict = Ref::steal(PyDict_New());
-    if (!dict || PyDict_SetItem(dict, s.first, Py_None) < 0) {
+    if (!dict || PyDict_SetItem(dict, s.first, Py_None) < 0 || series::string_keys_only(dict) != 1) {
         return false;
     }
 #ifndef KESTROVA_HAS_DICT_WATCHERS
     const std::uint64_t version = series::dict_version(dict);
-#endif
-    const int string_keys = series::string_keys_only(dict);
-#ifndef KESTROVA_HAS_DICT_WATCHERS
-    // A new value for a key (the count of keys stays), then a new key (their kind changes).
-    const bool renewed = PyDict_SetItem(dict, s.first, Py_True) == 0 && series::dict_version(dict) != version;
-    const std::uint64_t replaced = series::dict_version(dict);
-    if (!renewed || PyDict_SetItem(dict, Py_None, Py_None) < 0 || series::dict_version(dict) == replaced) {
-        return false;
-    }
-#else
-    if (PyDict_SetItem(dict, Py_None, Py_None) < 0) {
+    if (PyDict_SetItem(dict, s.first, Py_True) < 0 || series::dict_version(dict) == version) {
         return false;
     }
 #endif
-    return string_keys < 0 || (string_keys == 1 && series::string_keys_only(dict) == 0);
+    return PyDict_SetItem(dict, Py_None, Py_None) == 0 && series::string_keys_only(dict) == 0;
 }
 #endif
 
 #if KESTROVA_FAST_INSTANCE_ATTRIBUTES || KESTROVA_FAST_METHOD_CACHE
-// A class has a version tag once looked up on, and a new one after a change; on 3.7 to 3.10
-// it stays, with a tag of its own, as the witness that no tag has been given out twice.
+// A class has a version tag once looked up on, and a new one after a change. On 3.7 to 3.10
+// the witness that no tag has been given out twice is given its tag.
 bool version_tags(Specimens& s)
 {
     auto* type = reinterpret_cast<PyTypeObject*>(s.type.get());
@@ -86,13 +77,14 @@ bool version_tags(Specimens& s)
     if (version == 0 || PyObject_SetAttr(s.type, s.second, Py_None) < 0 || series::version_of(type) == version) {
         return false;
     }
-    _PyType_Lookup(type, s.first);
 #ifdef KESTROVA_VERSION_TAGS_WRAP
-    witness_version = series::version_of(type);
-    tag_witness = type;
-    Py_INCREF(type);
+    _PyType_Lookup(s.witness, s.first);
+    witness_version = series::version_of(s.witness);
+    tag_witness = s.witness;
+    return witness_version != 0;
+#else
+    return true;
 #endif
-    return series::version_of(type) != 0;
 }
 
 // The dictionary of an object at its type's tp_dictoffset (an exception's).
@@ -135,9 +127,14 @@ bool instance_values(Specimens& s)
     series::add_to_insertion_order(values, second);
     const Ref attributes = Ref::steal(PyObject_GenericGetDict(instance, nullptr));
     const Ref keys = Ref::steal(attributes ? PyDict_Keys(attributes) : nullptr);
+    // Another instance, once it keeps a dictionary, has no values to write into, nor any to
+    // read once that dictionary is replaced.
     const Ref dict = Ref::steal(PyObject_GenericGetDict(other, nullptr));
+    const bool kept = dict && series::writable_values(other) == nullptr;
+    const Ref replacement = Ref::steal(PyDict_New());
     return keys && PyList_GET_SIZE(keys.get()) == 2 && PyList_GET_ITEM(keys.get(), 0) == s.first.get() &&
-           PyList_GET_ITEM(keys.get(), 1) == s.second.get() && dict && series::writable_values(other) == nullptr;
+           PyList_GET_ITEM(keys.get(), 1) == s.second.get() && kept && replacement &&
+           PyObject_SetAttrString(other, "__dict__", replacement) == 0 && series::readable_values(other) == nullptr;
 }
 #endif
 
@@ -148,7 +145,8 @@ bool method_definitions(Specimens&)
     const Ref list = Ref::steal(PyList_New(0));
     const Ref descriptor = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyList_Type), "append"));
     const Ref bound = Ref::steal(list ? PyObject_GetAttrString(list, "append") : nullptr);
-    if (!descriptor || !bound || !Py_IS_TYPE(descriptor.get(), &PyMethodDescr_Type) || !PyCFunction_Check(bound.get())) {
+    if (!descriptor || !bound || !Py_IS_TYPE(descriptor.get(), &PyMethodDescr_Type) ||
+        !PyCFunction_Check(bound.get())) {
         return false;
     }
     const PyMethodDef* definition = series::method_definition(descriptor);
@@ -163,12 +161,10 @@ bool (*const facts[])(Specimens&) = {
     thread_state,
 #endif
 #if KESTROVA_FAST_NAMESPACES
-    module_namespace,
-    dictionary_stamps,
+    module_namespace,   dictionary_stamps,
 #endif
 #if KESTROVA_FAST_INSTANCE_ATTRIBUTES || KESTROVA_FAST_METHOD_CACHE
-    version_tags,
-    instance_dictionaries,
+    version_tags,       instance_dictionaries,
 #endif
 #if KESTROVA_FAST_INSTANCE_ATTRIBUTES
     instance_values,
@@ -197,13 +193,13 @@ Ref probe_class()
     if (!name || !bases || !namespace_) {
         return {};
     }
-    return Ref::steal(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyType_Type), name.get(),
-                                                   bases.get(), namespace_.get(), nullptr));
+    return Ref::steal(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyType_Type), name.get(), bases.get(),
+                                                   namespace_.get(), nullptr));
 }
 
 } // namespace
 
-void probe() noexcept
+void probe(PyTypeObject* witness) noexcept
 {
     if (!right_interpreter()) {
         return;
@@ -212,6 +208,7 @@ void probe() noexcept
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);
     Specimens specimens;
+    specimens.witness = witness;
     if (KESTROVA_FAST_INSTANCE_ATTRIBUTES || KESTROVA_FAST_METHOD_CACHE) {
         specimens.type = probe_class();
     }
@@ -221,7 +218,7 @@ void probe() noexcept
     }
     // A class lives in reference cycles; clear them at once, so that it goes with the last
     // reference instead of staying among object's subclasses until a collection.
-    if (PyObject* made = specimens.type.get(); made != nullptr && Py_REFCNT(made) == 1) {
+    if (PyObject* made = specimens.type.get()) {
         Py_TYPE(made)->tp_clear(made);
     }
     PyErr_Clear();

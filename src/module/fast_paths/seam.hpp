@@ -1,8 +1,7 @@
-// The seam: faster ways to the results of the portable operations (operations.hpp), for the
-// interpreter series this build is for (compat.hpp chooses the back end, series_*.hpp hold
-// its facts, each mirrored from a named header of that series). This folder is the only place
-// of the module that knows an interpreter's private layout or calls its underscore-prefixed
-// functions.
+// The seam: faster ways to the results of the portable operations (operations.hpp), where
+// the preamble (preamble.hpp) turns them on. This folder is the only place of the module that
+// knows an interpreter's private layout (series_*.hpp, each fact naming the header it mirrors)
+// or calls its underscore-prefixed functions.
 //
 // A fast path caches what a lookup found (caches.hpp) only under stamps that cover everything
 // its answer depends on, so that a cached result is always the one a fresh lookup would give;
@@ -10,27 +9,22 @@
 //
 // - A name in a namespace (the globals, the builtins, a module's, as for `wx.TextCtrl`): the
 //   value, borrowed from the dictionary. Its contents: the dictionary's version, unique for the
-//   process (3.7 to 3.11), or one stamp that a dictionary watcher renews before any watched
-//   dictionary changes or goes (3.12 on); the dictionary's identity is part of the entry. That
-//   the lookup runs no code: only dictionaries whose keys are all exact strings are looked in
-//   at all (the others go the portable way, which looks once). A lazy import's placeholder is
-//   never remembered. Which namespace a module has: checked at each use (none: portable).
+//   process (3.11), or one stamp that a dictionary watcher renews before any watched dictionary
+//   changes or goes (3.12 on); the dictionary's identity is part of the entry. That the lookup
+//   runs no code: only dictionaries whose keys are all exact strings are looked in at all (the
+//   others go the portable way, which looks once). A lazy import's placeholder is never
+//   remembered. Which namespace a module has: checked at each use.
 // - What instances of a type answer for a name read, assigned or called: the type's identity
 //   and version tag, which any change to the type, its bases or their attributes renews (and
 //   which 3.7 to 3.10 give out again after their counter wraps: then no entry is used again).
-//   It covers the descriptor or method found on the type (borrowed from it) and the type's
-//   attribute hooks. The descriptor's own behaviour (its __get__, its __set__) is covered only
-//   where its type is immutable; others are not cached. Where an instance keeps the value (its
-//   values, at a slot of the keys its class shares, which only grow; or a dictionary), and
-//   whether it hides a descriptor: checked at each use.
-// - How a class of the module is called (an initialiser, borrowed): the class's identity and
-//   version tag, and the initialiser's type being immutable.
-// - Whether a dictionary's keys are all exact strings: its version (3.7 to 3.11), or the
-//   watcher's events for it (3.12 on).
+//   It covers the method found on the type (borrowed from it) and the type's attribute hooks;
+//   the method's own behaviour only where its type is immutable (others are not cached), as
+//   for a descriptor that could gain a __set__. Where an instance keeps a value (in its values,
+//   at a slot of the keys its class shares, which only grow; or in a dictionary), and whether
+//   it hides the method: checked at each use.
 //
-// Everything here is off until the probe at load has confirmed the facts against the running
-// interpreter: its version is the one built for, it is not a free-threaded build, and probe
-// objects are laid out as the facts say.
+// Everything here is off until the probe at load (probe.cpp) has confirmed the facts against
+// the running interpreter.
 #pragma once
 
 #include "../names.hpp"
@@ -45,8 +39,10 @@ namespace kestrova::fast {
 extern bool active;
 
 // Checks the facts of this build's fast paths against the running interpreter and turns the
-// fast paths on when they hold. Runs no code of the application; leaves no error.
-void probe() noexcept;
+// fast paths on when they hold. `witness` is a type that nothing changes (on 3.7 to 3.10 its
+// version tag witnesses that no tag is given out twice). Runs no code of the application;
+// leaves no error.
+void probe(PyTypeObject* witness) noexcept;
 
 // What a fast path gives: a new reference, or null with the exception set; or, when it does
 // not apply, nothing (`given` false), and the portable operation decides.
@@ -77,9 +73,15 @@ Outcome module_attribute_slow(PyObject* namespace_, const Name& name);
 
 #ifdef KESTROVA_HAS_DICT_WATCHERS
 extern std::uint64_t watched_version; // renewed before any watched dictionary changes
-inline std::uint64_t stamp(PyObject*) { return watched_version; }
+inline std::uint64_t stamp(PyObject*)
+{
+    return watched_version;
+}
 #else
-inline std::uint64_t stamp(PyObject* dict) { return series::dict_version(dict); }
+inline std::uint64_t stamp(PyObject* dict)
+{
+    return series::dict_version(dict);
+}
 #endif
 
 // `dict[name]` (borrowed) where a cache entry vouches for it, else null.
@@ -119,18 +121,28 @@ KESTROVA_ALWAYS_INLINE Outcome global([[maybe_unused]] PyObject* globals, [[mayb
 
 #ifdef KESTROVA_VERSION_TAGS_WRAP
 // Whether no version tag can have been given out twice since the probe (series_3_7.hpp): a
-// class of the probe's own, which nothing looks up again, keeps the tag it was given then
-// until the interpreter invalidates every tag at a wrap of their counter. After a wrap,
-// nothing is found or remembered under a tag again.
+// type that nothing changes keeps the tag it was given then until the interpreter
+// invalidates every tag at a wrap of their counter (a new one then could equal it only if it
+// were given out exactly as the counter came round again). After a wrap, nothing is found or
+// remembered under a tag again.
 extern const PyTypeObject* tag_witness;
 extern unsigned int witness_version;
-inline bool tags_unique() { return series::version_of(tag_witness) == witness_version; }
+inline bool tags_unique()
+{
+    return series::version_of(tag_witness) == witness_version;
+}
 #else
-constexpr bool tags_unique() { return true; }
+constexpr bool tags_unique()
+{
+    return true;
+}
 #endif
 
 // The version tag of `type` under which it may be looked up in a cache, or 0.
-inline unsigned int cache_version(const PyTypeObject* type) { return tags_unique() ? series::version_of(type) : 0; }
+inline unsigned int cache_version(const PyTypeObject* type)
+{
+    return tags_unique() ? series::version_of(type) : 0;
+}
 
 // The entry of `ways` for instances of `type` in its current state, or null.
 KESTROVA_ALWAYS_INLINE const TypeEntry* find(const Ways<TypeEntry, 4>& ways, const PyTypeObject* type)
@@ -151,7 +163,6 @@ KESTROVA_ALWAYS_INLINE const TypeEntry* find(const Ways<TypeEntry, 4>& ways, con
 
 #if KESTROVA_FAST_INSTANCE_ATTRIBUTES
 
-Outcome descriptor_slow(PyObject* object, const Name& name, const TypeEntry& entry);
 const TypeEntry* learn_load(PyObject* object, const Name& name);
 const TypeEntry* learn_store(PyObject* object, const Name& name);
 
@@ -161,9 +172,6 @@ KESTROVA_ALWAYS_INLINE Outcome instance_attribute(PyObject* object, const Name& 
     const TypeEntry* entry = find(name.cache.loads, Py_TYPE(object));
     if (entry == nullptr && (entry = learn_load(object, name)) == nullptr) {
         return not_given;
-    }
-    if (entry->kind == descriptor) {
-        return descriptor_slow(object, name, *entry);
     }
     PyObject** values = entry->kind == value_slot ? series::readable_values(object) : nullptr;
     PyObject* value = values != nullptr ? values[entry->slot] : nullptr;
@@ -302,7 +310,7 @@ KESTROVA_ALWAYS_INLINE PyObject* call([[maybe_unused]] PyThreadState* thread, Py
         if (vectorcall != nullptr) {
             PyObject* result = vectorcall(callable, arguments, count, keyword_names);
             return result != nullptr && !series::error_set(thread) ? result
-                                                                    : series::check_result(thread, callable, result);
+                                                                   : series::check_result(thread, callable, result);
         }
     }
 #endif
@@ -349,7 +357,7 @@ KESTROVA_ALWAYS_INLINE PyObject* call_found(PyThreadState* thread, const Found& 
         }
         Py_LeaveRecursiveCall();
         return result != nullptr && !series::error_set(thread) ? result
-                                                                : series::check_result(thread, found.callable, result);
+                                                               : series::check_result(thread, found.callable, result);
     }
 #endif
     return call(thread, found.callable, arguments, count, keyword_names);

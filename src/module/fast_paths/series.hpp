@@ -28,11 +28,13 @@ inline unsigned int version_of(const PyTypeObject* type)
 // Objects/moduleobject.c (3.7 to 3.11), Include/internal/pycore_moduleobject.h (3.12 on):
 // a module object's namespace is its first field.
 struct ModuleHead {
-    PyObject_HEAD
-    PyObject* namespace_;
+    PyObject_HEAD PyObject* namespace_;
 };
 
-inline PyObject* module_namespace(PyObject* module) { return reinterpret_cast<ModuleHead*>(module)->namespace_; }
+inline PyObject* module_namespace(PyObject* module)
+{
+    return reinterpret_cast<ModuleHead*>(module)->namespace_;
+}
 
 // Include/cpython/descrobject.h (Include/descrobject.h before 3.11): the definition of the
 // method a method descriptor describes.

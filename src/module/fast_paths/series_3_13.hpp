@@ -11,7 +11,6 @@
 
 namespace kestrova::fast::series {
 
-
 // Include/object.h: Py_TPFLAGS_INLINE_VALUES. Include/internal/pycore_object.h: the values
 // follow the object's own fields (_PyObject_InlineValues: at tp_basicsize); the managed
 // dictionary, once made, is three words before the object (MANAGED_DICT_OFFSET,

@@ -11,15 +11,33 @@ namespace kestrova::fast::series {
 // gives tags out again from the start, so that a tag may come back.
 #define KESTROVA_VERSION_TAGS_WRAP 1
 
-inline bool keeps_values(const PyTypeObject*) { return false; }
-inline PyObject** readable_values(PyObject*) { return nullptr; }
-inline Py_ssize_t shared_key_count(PyTypeObject*) { return -1; }
-inline bool may_hold(PyTypeObject*, PyObject*) { return true; }
+inline bool keeps_values(const PyTypeObject*)
+{
+    return false;
+}
+inline PyObject** readable_values(PyObject*)
+{
+    return nullptr;
+}
+inline Py_ssize_t shared_key_count(PyTypeObject*)
+{
+    return -1;
+}
+inline bool may_hold(PyTypeObject*, PyObject*)
+{
+    return true;
+}
 
 // Include/cpython/pystate.h: the thread state of the running thread, fetched without a check,
 // and whether an exception is set in it.
-inline PyThreadState* thread() { return PyThreadState_GetUnchecked(); }
-inline bool error_set(const PyThreadState* thread) { return thread->curexc_type != nullptr; }
+inline PyThreadState* thread()
+{
+    return PyThreadState_GetUnchecked();
+}
+inline bool error_set(const PyThreadState* thread)
+{
+    return thread->curexc_type != nullptr;
+}
 
 // The levels of native call depth that a call of a method descriptor through the public calls
 // takes, for a direct call of its C function: on 3.7 the generic call's and the C function

@@ -89,6 +89,9 @@ inline bool may_hold(PyTypeObject* type, PyObject* name)
 
 // 1 when every key of `dict` is an exact string (a lookup then runs no code of its keys),
 // 0 when not.
-inline int string_keys_only(PyObject* dict) { return keys_of(dict)->kind != general_keys; }
+inline int string_keys_only(PyObject* dict)
+{
+    return keys_of(dict)->kind != general_keys;
+}
 
 } // namespace kestrova::fast::series

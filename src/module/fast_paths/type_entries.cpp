@@ -9,7 +9,7 @@
 namespace kestrova::fast {
 
 #ifdef KESTROVA_VERSION_TAGS_WRAP
-// Until the probe names its class, a witness whose tag is never the one expected.
+// Until the probe names the witness, one whose tag is never the one expected.
 const PyTypeObject* tag_witness = &PyBaseObject_Type;
 unsigned int witness_version = 0;
 #endif
@@ -17,8 +17,7 @@ unsigned int witness_version = 0;
 namespace {
 
 const TypeEntry* remember(Ways<TypeEntry, 4>& ways, const PyTypeObject* type, unsigned int version, Kind kind,
-                          Hiding hiding = nowhere, Py_ssize_t slot = -1, PyObject* found = nullptr,
-                          int convention = 0)
+                          Hiding hiding = nowhere, Py_ssize_t slot = -1, PyObject* found = nullptr, int convention = 0)
 {
     TypeEntry* entry = nullptr;
     for (TypeEntry& candidate : ways.entries) {
@@ -32,22 +31,6 @@ const TypeEntry* remember(Ways<TypeEntry, 4>& ways, const PyTypeObject* type, un
     }
     *entry = TypeEntry{type, version, kind, hiding, static_cast<std::uint8_t>(convention), slot, found};
     return entry;
-}
-
-// Where instances of `type` may hold `name` of their own, hiding a non-data descriptor of the
-// type; false where the fast paths cannot tell (the instances' dictionary is elsewhere).
-bool hiding_of(PyTypeObject* type, Hiding& hiding)
-{
-    if (series::keeps_values(type)) {
-        hiding = shared_keys;
-        return true;
-    }
-    if (type->tp_dictoffset == 0 && !(type->tp_flags & Py_TPFLAGS_MANAGED_DICT)) {
-        hiding = nowhere;
-        return true;
-    }
-    hiding = a_dictionary;
-    return type->tp_dictoffset > 0;
 }
 
 // What the type of an object has under a name (borrowed), and the type's version tag, which
@@ -66,29 +49,55 @@ OnType look_up_on_type(PyObject* object, PyObject* name)
     return {type, found, cache_version(type)};
 }
 
-// Whether what the type holds may be remembered as a descriptor: its own behaviour (its
-// __get__, its __set__) cannot change behind the owner's version tag only where its type is
-// immutable, as the interpreter's own specialisations require.
-bool fixed_descriptor(PyObject* found) { return compat::immutable_type(Py_TYPE(found)); }
-
-// An entry for a non-data descriptor or method of the type, shown unless the instance hides
-// it; or the portable way where the instance could hide it without the fast paths knowing.
-const TypeEntry* remember_descriptor(Ways<TypeEntry, 4>& ways, unsigned int version, Kind kind,
-                                     PyTypeObject* type, const Name& name, PyObject* found, int convention)
+// Whether what the type holds may be remembered: its own behaviour (its __get__, its __set__)
+// cannot change behind the owner's version tag only where its type is immutable, as the
+// interpreter's own specialisations require.
+bool fixed_descriptor(PyObject* found)
 {
-    Hiding hiding;
-    if (!hiding_of(type, hiding) || !fixed_descriptor(found)) {
-        return remember(ways, type, version, generic);
-    }
-    Py_ssize_t slot = -1;
-    if (hiding == shared_keys) {
-        if (series::may_hold(type, name)) {
-            return remember(ways, type, version, generic);
-        }
-        slot = series::shared_key_count(type);
-    }
-    return remember(ways, type, version, kind, hiding, slot, found, convention);
+    return compat::immutable_type(Py_TYPE(found));
 }
+
+} // namespace
+
+#if KESTROVA_FAST_INSTANCE_ATTRIBUTES
+
+// A name of the instance's own, where nothing of the type's takes part: the slot of its values.
+const TypeEntry* learn_load(PyObject* object, const Name& name)
+{
+    const auto [type, on_type, version] = look_up_on_type(object, name);
+    if (version == 0) {
+        return nullptr;
+    }
+    const bool plain = type->tp_getattro == PyObject_GenericGetAttr && on_type == nullptr && series::keeps_values(type);
+    const Py_ssize_t slot = plain ? series::shared_slot(type, name) : -1;
+    if (plain && slot < 0) {
+        return nullptr; // a name that no instance has set yet: learnt later
+    }
+    return remember(name.cache.loads, type, version, plain ? value_slot : generic, shared_keys, slot);
+}
+
+// With no data descriptor of that name on the type (nor one that could become one), the
+// generic assignment stores into the instance alone.
+const TypeEntry* learn_store(PyObject* object, const Name& name)
+{
+    const auto [type, on_type, version] = look_up_on_type(object, name);
+    if (version == 0) {
+        return nullptr;
+    }
+    const bool plain = type->tp_setattro == PyObject_GenericSetAttr && series::keeps_values(type) &&
+                       (on_type == nullptr || (fixed_descriptor(on_type) && Py_TYPE(on_type)->tp_descr_set == nullptr));
+    const Py_ssize_t slot = plain ? series::shared_slot(type, name) : -1;
+    if (plain && slot < 0) {
+        return nullptr;
+    }
+    return remember(name.cache.stores, type, version, plain ? value_slot : generic, shared_keys, slot);
+}
+
+#endif
+
+#if KESTROVA_FAST_METHOD_CACHE
+
+namespace {
 
 // How a method descriptor found on `type` can be called directly: its calling convention
 // when that is one its C function takes without conversion and the descriptor applies to
@@ -107,28 +116,9 @@ int native_convention([[maybe_unused]] PyTypeObject* type, [[maybe_unused]] PyOb
 #endif
 }
 
-// `dict[name]` of an instance's dictionary, as a new reference, or null with or without an
-// error, as the interpreter's generic lookup finds it (which before 3.8 takes an error for a
-// missing name). As there, the dictionary is held meanwhile: comparing with its other keys
-// may run code that replaces it.
-PyObject* instance_item(PyObject* dict, const Name& name)
-{
-    Py_INCREF(dict);
-    PyObject* value = PyDict_GetItemWithError(dict, name);
-    Py_XINCREF(value);
-    Py_DECREF(dict);
-#ifndef KESTROVA_HAS_INSTANCE_DICT_ERRORS
-    if (value == nullptr) {
-        PyErr_Clear();
-    }
-#endif
-    return value;
-}
-
-// What `object` itself holds under `name`, hiding a non-data descriptor of its type: 0
-// (nothing: the descriptor answers), 1 (its own value answers: a new reference in `*value`),
-// -1 (a lookup in its dictionary failed), 2 (cannot tell: the portable way decides; nothing
-// has run).
+// What `object` itself holds under `name`, hiding the method of its type: 0 (nothing: the
+// method answers), 1 (its own value answers: a new reference in `*value`), -1 (a lookup in
+// its dictionary failed), 2 (cannot tell: the portable way decides; nothing has run).
 int own_value(const TypeEntry& entry, PyObject* object, const Name& name, PyObject** value)
 {
     PyTypeObject* type = Py_TYPE(object);
@@ -156,13 +146,17 @@ int own_value(const TypeEntry& entry, PyObject* object, const Name& name, PyObje
         if (dict == nullptr) {
             return 0;
         }
-        // The descriptor found before the lookup is used after it.
-        PyObject* held = instance_item(dict, name);
-        if (held != nullptr) {
-            *value = held;
-            return 1;
-        }
-        return PyErr_Occurred() ? -1 : 0;
+        // As the interpreter's own lookup, the dictionary is held meanwhile: comparing with
+        // its other keys may run code that replaces it. Before 3.8 a failed lookup is taken
+        // for a missing name.
+        Py_INCREF(dict);
+        *value = PyDict_GetItemWithError(dict, name);
+        Py_XINCREF(*value);
+        Py_DECREF(dict);
+#ifndef KESTROVA_HAS_INSTANCE_DICT_ERRORS
+        PyErr_Clear();
+#endif
+        return *value != nullptr ? 1 : PyErr_Occurred() ? -1 : 0;
     }
     }
     return 2;
@@ -170,104 +164,46 @@ int own_value(const TypeEntry& entry, PyObject* object, const Name& name, PyObje
 
 } // namespace
 
-#if KESTROVA_FAST_INSTANCE_ATTRIBUTES
-
-const TypeEntry* learn_load(PyObject* object, const Name& name)
-{
-    const auto [type, on_type, version] = look_up_on_type(object, name);
-    auto& ways = name.cache.loads;
-    if (version == 0) {
-        return nullptr;
-    }
-    if (type->tp_getattro != PyObject_GenericGetAttr) {
-        return remember(ways, type, version, generic);
-    }
-    if (on_type != nullptr) {
-        const PyTypeObject* kind = Py_TYPE(on_type);
-        if (kind->tp_descr_get == nullptr || kind->tp_descr_set != nullptr) {
-            return remember(ways, type, version, generic); // a data descriptor, or a plain class attribute
-        }
-        return remember_descriptor(ways, version, descriptor, type, name, on_type, 0);
-    }
-    Hiding hiding;
-    if (!hiding_of(type, hiding) || hiding != shared_keys) {
-        return remember(ways, type, version, generic);
-    }
-    const Py_ssize_t slot = series::shared_slot(type, name);
-    // A name that no instance has set yet is not among the shared keys: learnt later.
-    return slot >= 0 ? remember(ways, type, version, value_slot, hiding, slot) : nullptr;
-}
-
-Outcome descriptor_slow(PyObject* object, const Name& name, const TypeEntry& entry)
-{
-    PyObject* found = entry.found;
-    Py_INCREF(found); // the instance's dictionary, and __get__, may run code
-    PyObject* value = nullptr;
-    const int own = own_value(entry, object, name, &value);
-    if (own == 0) {
-        value = Py_TYPE(found)->tp_descr_get(found, object, reinterpret_cast<PyObject*>(Py_TYPE(object)));
-    }
-    Py_DECREF(found);
-    return own == 2 ? not_given : Outcome{value, true};
-}
-
-const TypeEntry* learn_store(PyObject* object, const Name& name)
-{
-    const auto [type, on_type, version] = look_up_on_type(object, name);
-    if (version == 0) {
-        return nullptr;
-    }
-    // With no data descriptor of that name on the type (nor one that could become one), the
-    // generic assignment stores into the instance alone.
-    const bool plain = type->tp_setattro == PyObject_GenericSetAttr && series::keeps_values(type) &&
-                       (on_type == nullptr || (fixed_descriptor(on_type) && Py_TYPE(on_type)->tp_descr_set == nullptr));
-    const Py_ssize_t slot = plain ? series::shared_slot(type, name) : -1; // (only a class keeping values has them)
-    if (plain && slot < 0) {
-        return nullptr; // a name that no instance has set yet: learnt later
-    }
-    return remember(name.cache.stores, type, version, plain ? value_slot : generic, shared_keys, slot);
-}
-
-#endif
-
-#if KESTROVA_FAST_METHOD_CACHE
-
+// A method of the type that the interpreter calls unbound (such as the functions of this
+// module, and the native methods of other types), shown unless the instance hides it; or the
+// portable way where the instance could hide it without the fast paths knowing.
 const TypeEntry* learn_method(PyObject* object, const Name& name)
 {
     const auto [type, on_type, version] = look_up_on_type(object, name);
+    auto& ways = name.cache.methods;
     if (version == 0) {
         return nullptr;
     }
-    // A method of the type that the interpreter calls unbound (such as the functions of this
-    // module, and the native methods of other types).
-    if (type->tp_getattro != PyObject_GenericGetAttr || on_type == nullptr || !compat::binds_plainly(on_type)) {
-        return remember(name.cache.methods, type, version, generic);
+    Hiding hiding = nowhere;
+    if (series::keeps_values(type)) {
+        hiding = shared_keys;
+    } else if (type->tp_dictoffset != 0 || (type->tp_flags & Py_TPFLAGS_MANAGED_DICT)) {
+        hiding = a_dictionary;
     }
-    return remember_descriptor(name.cache.methods, version, method, type, name, on_type,
-                               native_convention(type, on_type));
+    if (type->tp_getattro != PyObject_GenericGetAttr || on_type == nullptr || !compat::binds_plainly(on_type) ||
+        !fixed_descriptor(on_type) || (hiding == a_dictionary && type->tp_dictoffset <= 0) ||
+        (hiding == shared_keys && series::may_hold(type, name))) {
+        return remember(ways, type, version, generic);
+    }
+    const Py_ssize_t slot = hiding == shared_keys ? series::shared_key_count(type) : -1;
+    return remember(ways, type, version, method, hiding, slot, on_type, native_convention(type, on_type));
 }
 
 int find_method_slow(PyObject* object, const Name& name, const TypeEntry& entry, Found& found)
 {
     PyObject* method = entry.found;
-    const int convention = entry.convention;
     Py_INCREF(method); // held for the call, which may change the type that holds it
     PyObject* value = nullptr;
-    switch (own_value(entry, object, name, &value)) {
-    case 0:
-        found = {method, convention, true};
+    const int own = own_value(entry, object, name, &value);
+    if (own == 0) {
+        found = {method, entry.convention, true};
         return 1;
-    case 1:
-        Py_DECREF(method);
-        found = {value, 0, false}; // the object's own callable, called without it
-        return 1;
-    case -1:
-        Py_DECREF(method);
-        return -1;
-    default:
-        Py_DECREF(method);
-        return 0;
     }
+    Py_DECREF(method);
+    if (own == 1) {
+        found = {value, 0, false}; // the object's own callable, called without it
+    }
+    return own == 2 ? 0 : own;
 }
 
 #endif
