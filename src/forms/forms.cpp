@@ -10,10 +10,7 @@
 namespace kestrova::forms {
 namespace {
 
-PyObject* x_of(const RowInteger& x, PyObject* left)
-{
-    return x.value == pos_left ? left : x.object;
-}
+PyObject* x_of(const RowInteger& x, PyObject* left) { return x.value == pos_left ? left : x.object; }
 
 // `self.entryOpenFile.<method>(argument)`
 KESTROVA_ALWAYS_INLINE void call_on_entry(Call& call, PyObject* self, const Form& form, const Name& method,

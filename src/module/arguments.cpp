@@ -3,10 +3,7 @@
 namespace kestrova {
 namespace {
 
-PyObject* parameter_name(const Definition* d, Py_ssize_t index)
-{
-    return PyTuple_GET_ITEM(d->parameter_names, index);
-}
+PyObject* parameter_name(const Definition* d, Py_ssize_t index) { return PyTuple_GET_ITEM(d->parameter_names, index); }
 
 bool same_name(PyObject* key, PyObject* name)
 {

@@ -94,10 +94,7 @@
 // Names of newer interpreters, for older ones
 
 #if PY_VERSION_HEX < 0x030900A4 && !defined(Py_IS_TYPE)
-static inline int Py_IS_TYPE(const PyObject* object, const PyTypeObject* type)
-{
-    return Py_TYPE(object) == type;
-}
+static inline int Py_IS_TYPE(const PyObject* object, const PyTypeObject* type) { return Py_TYPE(object) == type; }
 #endif
 
 #if PY_VERSION_HEX < 0x03090000
@@ -106,19 +103,13 @@ static inline PyObject* PyObject_CallNoArgs(PyObject* callable)
     return PyObject_CallFunctionObjArgs(callable, nullptr);
 }
 
-static inline PyInterpreterState* PyInterpreterState_Get(void)
-{
-    return PyThreadState_Get()->interp;
-}
+static inline PyInterpreterState* PyInterpreterState_Get(void) { return PyThreadState_Get()->interp; }
 #endif
 
 #if PY_VERSION_HEX < 0x03080000
 // The 3.7 fast call takes what vectorcall takes, without the flag in the argument count.
 #define PY_VECTORCALL_ARGUMENTS_OFFSET (static_cast<size_t>(0))
-static inline Py_ssize_t PyVectorcall_NARGS(size_t count)
-{
-    return static_cast<Py_ssize_t>(count);
-}
+static inline Py_ssize_t PyVectorcall_NARGS(size_t count) { return static_cast<Py_ssize_t>(count); }
 static inline PyObject* PyObject_Vectorcall(PyObject* callable, PyObject* const* arguments, size_t count,
                                             PyObject* keyword_names)
 {

@@ -10,15 +10,9 @@ Constants* current_constants = nullptr;
 
 namespace {
 
-Ref interned(const char* text)
-{
-    return checked(PyUnicode_InternFromString(text));
-}
+Ref interned(const char* text) { return checked(PyUnicode_InternFromString(text)); }
 
-Ref integer(long value)
-{
-    return checked(PyLong_FromLong(value));
-}
+Ref integer(long value) { return checked(PyLong_FromLong(value)); }
 
 Ref integer_tuple(std::initializer_list<long> values)
 {

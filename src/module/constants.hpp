@@ -108,9 +108,6 @@ void build_constants();
 // The current constants. Valid from the first successful build for the rest of the
 // process: a set is replaced only by a complete new one.
 extern Constants* current_constants;
-inline const Constants& constants()
-{
-    return *current_constants;
-}
+inline const Constants& constants() { return *current_constants; }
 
 } // namespace kestrova

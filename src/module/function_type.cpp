@@ -13,10 +13,7 @@ namespace {
 
 constexpr const char* module_source = KESTROVA_MODULE_NAME;
 
-Function* as_function(PyObject* object)
-{
-    return reinterpret_cast<Function*>(object);
-}
+Function* as_function(PyObject* object) { return reinterpret_cast<Function*>(object); }
 
 // ---------------------------------------------------------------------------------------
 // Calls
@@ -227,10 +224,7 @@ int set_qualname(PyObject* self, PyObject* value, void*) noexcept
 }
 
 // As a function's __module__: any value, None once deleted.
-PyObject* get_module(PyObject* self, void*) noexcept
-{
-    return new_ref_or(as_function(self)->module, Py_None);
-}
+PyObject* get_module(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->module, Py_None); }
 
 int set_module(PyObject* self, PyObject* value, void*) noexcept
 {
@@ -238,10 +232,7 @@ int set_module(PyObject* self, PyObject* value, void*) noexcept
     return 0;
 }
 
-PyObject* get_doc(PyObject* self, void*) noexcept
-{
-    return new_ref_or(as_function(self)->doc, Py_None);
-}
+PyObject* get_doc(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->doc, Py_None); }
 
 int set_doc(PyObject* self, PyObject* value, void*) noexcept
 {
@@ -295,10 +286,7 @@ int set_annotations(PyObject* self, PyObject* value, void*) noexcept
 }
 
 #ifdef KESTROVA_HAS_ANNOTATE
-PyObject* get_annotate(PyObject* self, void*) noexcept
-{
-    return new_ref_or(as_function(self)->annotate, Py_None);
-}
+PyObject* get_annotate(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->annotate, Py_None); }
 
 // A callable replaces the annotations made so far; None keeps them.
 int set_annotate(PyObject* self, PyObject* value, void*) noexcept
@@ -372,15 +360,9 @@ PyObject* get_defined(PyObject* self, void* offset) noexcept
 
 #define KESTROVA_DEFINED(member) reinterpret_cast<void*>(offsetof(Definition, member))
 
-PyObject* get_closure(PyObject* self, void*) noexcept
-{
-    return new_ref_or(as_function(self)->closure, Py_None);
-}
+PyObject* get_closure(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->closure, Py_None); }
 
-PyObject* get_none(PyObject*, void*) noexcept
-{
-    Py_RETURN_NONE;
-}
+PyObject* get_none(PyObject*, void*) noexcept { Py_RETURN_NONE; }
 
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
@@ -418,10 +400,7 @@ PyObject* function_repr(PyObject* self) noexcept
 // A function is stored by reference, under its qualified name: pickle looks the name up
 // in the module (and refuses a function that a call made, whose name has a "<locals>"
 // step, with its usual error), and copy gives the function itself.
-PyObject* function_reduce(PyObject* self, PyObject*) noexcept
-{
-    return get_qualname(self, nullptr);
-}
+PyObject* function_reduce(PyObject* self, PyObject*) noexcept { return get_qualname(self, nullptr); }
 
 PyMethodDef function_methods[] = {
     {"__reduce__", function_reduce, METH_NOARGS, nullptr},
@@ -525,10 +504,7 @@ Ref shared_names(const char* const* names, int capacity)
 }
 
 #ifdef KESTROVA_HAS_CODE_REPLACE
-void set_item(PyObject* dict, PyObject* key, Ref value)
-{
-    checked_status(PyDict_SetItem(dict, key, value));
-}
+void set_item(PyObject* dict, PyObject* key, Ref value) { checked_status(PyDict_SetItem(dict, key, value)); }
 #endif
 
 // A code object for introspection: file, name, first line, parameters and free
@@ -574,15 +550,9 @@ Ref make_code(const FunctionDef& def, PyObject* name, PyObject* qualname, PyObje
 
 } // namespace
 
-void ready_function_type()
-{
-    checked_status(PyType_Ready(&the_function_type));
-}
+void ready_function_type() { checked_status(PyType_Ready(&the_function_type)); }
 
-PyTypeObject* function_type()
-{
-    return &the_function_type;
-}
+PyTypeObject* function_type() { return &the_function_type; }
 
 Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals, PyObject* inner)
 {
@@ -611,10 +581,7 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
     return object;
 }
 
-PyObject* defined_name(PyObject* function)
-{
-    return as_function(function)->definition->name;
-}
+PyObject* defined_name(PyObject* function) { return as_function(function)->definition->name; }
 
 // ---------------------------------------------------------------------------------------
 // Call

@@ -102,9 +102,9 @@ struct Definition {
 
 // A function object.
 struct Function {
-    PyObject_HEAD
+    PyObject ob_base;
 #ifdef KESTROVA_HAS_VECTORCALL
-        vectorcallfunc vectorcall;
+    vectorcallfunc vectorcall;
 #endif
     // Its definition: `defined` below, or, for a function that a call made, that of its
     // prototype, which it holds.

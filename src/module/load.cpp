@@ -369,7 +369,4 @@ Ref ClassBuilder::finish()
 
 } // namespace kestrova
 
-PyMODINIT_FUNC KESTROVA_INIT_FUNCTION(void) noexcept
-{
-    return PyModuleDef_Init(&kestrova::module_definition);
-}
+PyMODINIT_FUNC KESTROVA_INIT_FUNCTION(void) noexcept { return PyModuleDef_Init(&kestrova::module_definition); }

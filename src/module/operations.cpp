@@ -44,10 +44,7 @@ Ref global_value(PyObject* namespace_, const Name& name, PyObject* value)
 
 #else
 
-Ref global_value(PyObject*, const Name&, PyObject* value)
-{
-    return Ref::share(value);
-}
+Ref global_value(PyObject*, const Name&, PyObject* value) { return Ref::share(value); }
 
 #endif
 

@@ -40,10 +40,7 @@ public:
     Frame& operator=(const Frame&) = delete;
     bool failed() const { return failed_; }
 #ifdef KESTROVA_FAST_PATHS
-    PyThreadState* thread() const
-    {
-        return thread_;
-    }
+    PyThreadState* thread() const { return thread_; }
 
 private:
     PyThreadState* thread_ = fast::thread_state();
@@ -86,10 +83,7 @@ struct ArgumentStack {
 // The portable implementations: the public C API, each the meaning of its operation.
 namespace portable {
 
-inline Ref attr(PyObject* object, const Name& name)
-{
-    return checked(PyObject_GetAttr(object, name));
-}
+inline Ref attr(PyObject* object, const Name& name) { return checked(PyObject_GetAttr(object, name)); }
 
 Ref optional_attr(PyObject* object, const Name& name);
 
@@ -142,10 +136,7 @@ KESTROVA_ALWAYS_INLINE Ref attr(PyObject* object, const Name& name)
 }
 
 // `object.name`, or an empty Ref where the object has no such attribute.
-inline Ref optional_attr(PyObject* object, const Name& name)
-{
-    return portable::optional_attr(object, name);
-}
+inline Ref optional_attr(PyObject* object, const Name& name) { return portable::optional_attr(object, name); }
 
 // `object.name = value`.
 KESTROVA_ALWAYS_INLINE void set_attr(PyObject* object, const Name& name, PyObject* value)
@@ -235,18 +226,9 @@ KESTROVA_ALWAYS_INLINE Ref call_method(const Frame& frame, PyObject* object, con
 }
 
 // `a + b`, `a - b`, `a | b`.
-inline Ref add(PyObject* a, PyObject* b)
-{
-    return checked(PyNumber_Add(a, b));
-}
-inline Ref subtract(PyObject* a, PyObject* b)
-{
-    return checked(PyNumber_Subtract(a, b));
-}
-inline Ref bitwise_or(PyObject* a, PyObject* b)
-{
-    return checked(PyNumber_Or(a, b));
-}
+inline Ref add(PyObject* a, PyObject* b) { return checked(PyNumber_Add(a, b)); }
+inline Ref subtract(PyObject* a, PyObject* b) { return checked(PyNumber_Subtract(a, b)); }
+inline Ref bitwise_or(PyObject* a, PyObject* b) { return checked(PyNumber_Or(a, b)); }
 
 // `if a == b:`: the comparison's result, then its truth.
 bool compare_equal(PyObject* a, PyObject* b);
@@ -279,13 +261,7 @@ Ref import_in_function(PyObject* name, PyObject* globals);
 // life of the process, so that neither a module attribute nor a later replacement of
 // builtins.print changes it; in a function body, or at load.
 PyObject* builtin_print();
-inline void print(const Frame& frame, PyObject* text)
-{
-    invoke(frame, builtin_print(), {text});
-}
-inline void print(PyObject* text)
-{
-    invoke(builtin_print(), {text});
-}
+inline void print(const Frame& frame, PyObject* text) { invoke(frame, builtin_print(), {text}); }
+inline void print(PyObject* text) { invoke(builtin_print(), {text}); }
 
 } // namespace kestrova

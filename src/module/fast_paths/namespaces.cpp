@@ -10,10 +10,7 @@ namespace {
 
 // Whether `value` is a lazy-import placeholder, which a lookup resolves and so is never
 // replayed from a cache.
-bool lazy(PyObject* value)
-{
-    return compat::maybe_lazy_import(value);
-}
+bool lazy(PyObject* value) { return compat::maybe_lazy_import(value); }
 
 // Whether lookups in `dict` may be cached: a lookup in it runs no code of its keys (they are
 // all exact strings, as the kind of its keys tells), and (3.12 on) a dictionary watcher renews
@@ -39,10 +36,7 @@ bool cacheable(PyObject* dict)
     return series::string_keys_only(dict) != 0;
 }
 #else
-bool cacheable(PyObject* dict)
-{
-    return series::string_keys_only(dict) != 0;
-}
+bool cacheable(PyObject* dict) { return series::string_keys_only(dict) != 0; }
 #endif
 
 // `dict[name]`, looked up only where looking runs no code (every key an exact string), and

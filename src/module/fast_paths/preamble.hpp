@@ -51,9 +51,9 @@
 #define KESTROVA_FAST_METHOD_CACHE 0
 #endif
 
-// THREAD_STATE (3.7 to 3.10): the thread state fetched once per call of a module function,
+// THREAD_STATE (every series): the thread state fetched once per call of a module function,
 // and results checked there; callables called through their vectorcall directly.
-#if KESTROVA_SERIES == 307 && !defined(KESTROVA_NO_FAST_THREAD_STATE)
+#if KESTROVA_SERIES != 0 && !defined(KESTROVA_NO_FAST_THREAD_STATE)
 #define KESTROVA_FAST_THREAD_STATE 1
 #else
 #define KESTROVA_FAST_THREAD_STATE 0
@@ -61,7 +61,8 @@
 
 // NATIVE_CALLS (3.7 to 3.10; needs METHOD_CACHE and THREAD_STATE): a native method's C
 // function called directly.
-#if KESTROVA_FAST_METHOD_CACHE && KESTROVA_FAST_THREAD_STATE && !defined(KESTROVA_NO_FAST_NATIVE_CALLS)
+#if KESTROVA_SERIES == 307 && KESTROVA_FAST_METHOD_CACHE && KESTROVA_FAST_THREAD_STATE &&                              \
+    !defined(KESTROVA_NO_FAST_NATIVE_CALLS)
 #define KESTROVA_FAST_NATIVE_CALLS 1
 #else
 #define KESTROVA_FAST_NATIVE_CALLS 0

@@ -73,15 +73,9 @@ Outcome module_attribute_slow(PyObject* namespace_, const Name& name);
 
 #ifdef KESTROVA_HAS_DICT_WATCHERS
 extern std::uint64_t watched_version; // renewed before any watched dictionary changes
-inline std::uint64_t stamp(PyObject*)
-{
-    return watched_version;
-}
+inline std::uint64_t stamp(PyObject*) { return watched_version; }
 #else
-inline std::uint64_t stamp(PyObject* dict)
-{
-    return series::dict_version(dict);
-}
+inline std::uint64_t stamp(PyObject* dict) { return series::dict_version(dict); }
 #endif
 
 // `dict[name]` (borrowed) where a cache entry vouches for it, else null.
@@ -127,22 +121,13 @@ KESTROVA_ALWAYS_INLINE Outcome global([[maybe_unused]] PyObject* globals, [[mayb
 // remembered under a tag again.
 extern const PyTypeObject* tag_witness;
 extern unsigned int witness_version;
-inline bool tags_unique()
-{
-    return series::version_of(tag_witness) == witness_version;
-}
+inline bool tags_unique() { return series::version_of(tag_witness) == witness_version; }
 #else
-constexpr bool tags_unique()
-{
-    return true;
-}
+constexpr bool tags_unique() { return true; }
 #endif
 
 // The version tag of `type` under which it may be looked up in a cache, or 0.
-inline unsigned int cache_version(const PyTypeObject* type)
-{
-    return tags_unique() ? series::version_of(type) : 0;
-}
+inline unsigned int cache_version(const PyTypeObject* type) { return tags_unique() ? series::version_of(type) : 0; }
 
 // The entry of `ways` for instances of `type` in its current state, or null.
 KESTROVA_ALWAYS_INLINE const TypeEntry* find(const Ways<TypeEntry, 4>& ways, const PyTypeObject* type)

@@ -9,13 +9,10 @@
 
 namespace kestrova::fast::series {
 
-#ifndef KESTROVA_HAS_DICT_WATCHERS
+#if KESTROVA_FAST_NAMESPACES && !defined(KESTROVA_HAS_DICT_WATCHERS)
 // Include/cpython/dictobject.h: ma_version_tag, unique for the process and renewed by every
 // change of the dictionary (PEP 509), until dictionary watchers take its place (3.12).
-inline std::uint64_t dict_version(PyObject* dict)
-{
-    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-}
+inline std::uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
 #endif
 
 // Include/internal/pycore_object.h: instance values behind a tagged pointer to them or to the
@@ -44,10 +41,7 @@ inline PyObject** readable_values(PyObject* object)
     return reinterpret_cast<PyObject***>(object)[-4];
 #endif
 }
-inline PyObject** writable_values(PyObject* object)
-{
-    return readable_values(object);
-}
+inline PyObject** writable_values(PyObject* object) { return readable_values(object); }
 
 // Include/internal/pycore_dict.h (_PyDictValues_AddToInsertionOrder): the values record the
 // order in which attributes were first set, a count two bytes before the first value and the

@@ -1,7 +1,6 @@
 // The fast paths' facts of CPython 3.7 to 3.10: instances of classes written in Python keep
 // their attributes in a dictionary at the type's tp_dictoffset, and there are no instance
-// values (Include/object.h, Include/cpython/object.h); the thread state, and how version tags
-// are given out.
+// values (Include/object.h, Include/cpython/object.h); and how version tags are given out.
 #pragma once
 
 namespace kestrova::fast::series {
@@ -11,49 +10,16 @@ namespace kestrova::fast::series {
 // gives tags out again from the start, so that a tag may come back.
 #define KESTROVA_VERSION_TAGS_WRAP 1
 
-inline bool keeps_values(const PyTypeObject*)
-{
-    return false;
-}
-inline PyObject** readable_values(PyObject*)
-{
-    return nullptr;
-}
-inline Py_ssize_t shared_key_count(PyTypeObject*)
-{
-    return -1;
-}
-inline bool may_hold(PyTypeObject*, PyObject*)
-{
-    return true;
-}
+inline bool keeps_values(const PyTypeObject*) { return false; }
+inline PyObject** readable_values(PyObject*) { return nullptr; }
+inline Py_ssize_t shared_key_count(PyTypeObject*) { return -1; }
+inline bool may_hold(PyTypeObject*, PyObject*) { return true; }
 
-// Include/cpython/pystate.h: the thread state of the running thread, fetched without a check,
-// and whether an exception is set in it.
-inline PyThreadState* thread()
-{
-    return PyThreadState_GetUnchecked();
-}
-inline bool error_set(const PyThreadState* thread)
-{
-    return thread->curexc_type != nullptr;
-}
-
+#if KESTROVA_FAST_NATIVE_CALLS
 // The levels of native call depth that a call of a method descriptor through the public calls
 // takes, for a direct call of its C function: on 3.7 the generic call's and the C function
 // call's own (Objects/call.c), then the descriptor's vectorcall's (Objects/descrobject.c).
 constexpr int method_call_levels = PY_VERSION_HEX < 0x03080000 ? 2 : 1;
-
-// The check of a native function's result that the interpreter's generic call makes:
-// _Py_CheckFunctionResult of Objects/call.c, declared in Include/cpython/abstract.h (with the
-// thread state from 3.9).
-inline PyObject* check_result([[maybe_unused]] PyThreadState* thread, PyObject* callable, PyObject* result)
-{
-#if PY_VERSION_HEX >= 0x03090000
-    return _Py_CheckFunctionResult(thread, callable, result, nullptr);
-#else
-    return _Py_CheckFunctionResult(callable, result, nullptr);
 #endif
-}
 
 } // namespace kestrova::fast::series

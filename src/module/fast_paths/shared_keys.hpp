@@ -45,6 +45,7 @@ inline DictKeys* class_keys(PyTypeObject* type)
     return keys != nullptr && keys->kind == shared_keys ? keys : nullptr;
 }
 
+#if KESTROVA_FAST_INSTANCE_ATTRIBUTES
 // The slot of `name` (interned, so found by identity) in the keys a class shares, or -1.
 inline Py_ssize_t shared_slot(PyTypeObject* type, PyObject* name)
 {
@@ -60,7 +61,9 @@ inline Py_ssize_t shared_slot(PyTypeObject* type, PyObject* name)
     }
     return -1;
 }
+#endif
 
+#if KESTROVA_FAST_METHOD_CACHE
 // The number of keys the class shares (they only ever grow), or -1.
 inline Py_ssize_t shared_key_count(PyTypeObject* type)
 {
@@ -86,12 +89,12 @@ inline bool may_hold(PyTypeObject* type, PyObject* name)
     }
     return false;
 }
+#endif
 
+#if KESTROVA_FAST_NAMESPACES
 // 1 when every key of `dict` is an exact string (a lookup then runs no code of its keys),
 // 0 when not.
-inline int string_keys_only(PyObject* dict)
-{
-    return keys_of(dict)->kind != general_keys;
-}
+inline int string_keys_only(PyObject* dict) { return keys_of(dict)->kind != general_keys; }
+#endif
 
 } // namespace kestrova::fast::series

@@ -52,10 +52,7 @@ OnType look_up_on_type(PyObject* object, PyObject* name)
 // Whether what the type holds may be remembered: its own behaviour (its __get__, its __set__)
 // cannot change behind the owner's version tag only where its type is immutable, as the
 // interpreter's own specialisations require.
-bool fixed_descriptor(PyObject* found)
-{
-    return compat::immutable_type(Py_TYPE(found));
-}
+bool fixed_descriptor(PyObject* found) { return compat::immutable_type(Py_TYPE(found)); }
 
 } // namespace
 
