@@ -2,6 +2,7 @@
 """Instruction counts per call, module against plain peer, against the stub toolkit.
 
     python3 benchmarks/profile.py [--calls N] [--keep DIR] [ROW-PATTERN ...]
+    python3 benchmarks/profile.py --import
 
 Runs each selected row (all rows by default; a pattern selects the rows whose name contains
 it) under valgrind's callgrind (against the stub toolkit, or with --toolkit real against the
@@ -27,7 +28,29 @@ sys.path.insert(0, HERE)
 import run  # noqa: E402  (shares the toolkit set-up and paths)
 
 
+def inner_import(options):
+    """The `import KestrovaGUI` statement, then the peer's (from its bytecode), each counted
+    alone, with what both import already imported and the garbage collected."""
+    import gc
+    import importlib
+    import os.path  # noqa: F401
+    import locale  # noqa: F401
+    import ctypes  # noqa: F401
+    import wx  # noqa: F401
+    import wx.lib.buttons  # noqa: F401
+    import pandas  # noqa: F401
+    import stubwx
+
+    with open(options.index, "w") as index:
+        for name, impl in (("import", "module"), ("import", "plain")):
+            gc.collect()
+            stubwx.measured_call(importlib.import_module, "KestrovaGUI" if impl == "module" else "plain")
+            index.write("%s\t%s\n" % (name, impl))
+
+
 def inner(options):
+    if options.import_:
+        return inner_import(options)
     import rows
     import stubwx
 
@@ -79,6 +102,8 @@ def main():
                         help="the real toolkit needs a display (run under xvfb-run)")
     parser.add_argument("--stub-shape", choices=sorted(run.STUB_SHAPES), default="real",
                         help="the stub toolkit's shape (benchmarks/run.py --help)")
+    parser.add_argument("--import", dest="import_", action="store_true",
+                        help="count the import statement of the module and of the peer instead")
     parser.add_argument("--valgrind", action="append", default=[],
                         help="extra valgrind option, such as --branch-sim=yes (repeatable)")
     parser.add_argument("--inner", action="store_true", help=argparse.SUPPRESS)
@@ -106,6 +131,13 @@ def main():
                "--stub-shape", options.stub_shape] + options.rows
     if options.panel:
         command.append("--panel")
+    if options.import_:
+        import py_compile
+
+        py_compile.compile(os.path.join(HERE, "plain.py"), doraise=True)  # the peer loads from its bytecode
+        command.append("--import")
+        # The real toolkit and pandas where they can be imported, else their stand-ins.
+        env["PYTHONPATH"] = os.pathsep.join([os.path.abspath(options.build), stub_dir, HERE] + run.stand_ins())
     subprocess.run(command, env=env, check=True, stderr=subprocess.DEVNULL,
                    cwd=run.EXAMPLES if options.toolkit == "real" else None)
 
@@ -120,7 +152,7 @@ def main():
     for (row, impl), dump in zip(batches, dumps):
         with open(dump) as handle:
             total = int(re.search(r"^totals:\s*(\d+)", handle.read(), re.M).group(1))
-        counts.setdefault(row, {})[impl] = total / (1 if options.panel else options.calls)
+        counts.setdefault(row, {})[impl] = total / (1 if options.panel or options.import_ else options.calls)
     print("%-30s %12s %12s %7s %12s" % ("entry point", "module Ir", "plain Ir", "ratio", "floor Ir"))
     for row, entry in counts.items():
         print("%-30s %12.0f %12.0f %7.2f %12s" % (row, entry["module"], entry["plain"], entry["module"] / entry["plain"],

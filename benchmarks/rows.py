@@ -26,7 +26,7 @@ class Row:
 
 # --- preparations ---------------------------------------------------------------------------
 
-FILE_FORMS = {
+FORMS = {
     # name: arguments after the class (a trailing None stands for the panel)
     "FormA": ("OpenFile", "Input image", 200, 50),
     "FormFolderTIF": ("OpenFile", "Input image", 200, 300, 50),
@@ -41,7 +41,7 @@ FILE_FORMS = {
 
 
 def form_row(name):
-    fixed = FILE_FORMS[name]
+    fixed = FORMS[name]
     parameters = ", ".join("a%d" % i for i in range(len(fixed)))
 
     def prepare(impl, toolkit):
@@ -145,7 +145,7 @@ def prepare_garis(impl, toolkit):
 
 
 ROWS = (
-    [form_row(name) for name in FILE_FORMS]
+    [form_row(name) for name in FORMS]
     + [btnconfig_row(scheme) for scheme in SCHEMES]
     + [hover_row(handler) for handler in HOVER_HANDLERS]
     + [
@@ -167,7 +167,7 @@ class Plain:
 FLOOR = {
     "FormB(...)": ("floor.FormB(Plain(), a0, a1, a2, panel)",
                    lambda floor, impl, toolkit: {"floor": floor, "Plain": Plain, "panel": toolkit.panel,
-                                                 **dict(("a%d" % i, v) for i, v in enumerate(FILE_FORMS["FormB"]))}),
+                                                 **dict(("a%d" % i, v) for i, v in enumerate(FORMS["FormB"]))}),
     "tombol().btnconfig 3": ("floor.btnconfig(tombol(), panel, label, pos, size, scheme, target)",
                              lambda floor, impl, toolkit: dict(btnconfig_row(3).prepare(impl, toolkit), floor=floor)),
     "OnMouseEnter0": ("floor.OnMouseEnter0(button, None)",
@@ -214,7 +214,7 @@ def call_once(row, names):
 
 # --- panels of many rows --------------------------------------------------------------------
 
-PANEL_KINDS = list(FILE_FORMS) + ["tombol", "showImage"]
+PANEL_KINDS = list(FORMS) + ["tombol", "showImage"]
 
 
 def panel_builder():
@@ -237,7 +237,7 @@ def build_panel(impl, panel, rows=100):
         elif kind == "showImage":
             impl.showImage(IMAGE, panel, (600, top))
         else:
-            arguments = FILE_FORMS[kind]
+            arguments = FORMS[kind]
             # the last argument of every form is its top position
             getattr(impl, kind)(*arguments[:-1], top, panel)
 

@@ -200,7 +200,7 @@ def forms():
         def file_dialog(line, indent, values=values):
             return render(statements("forms/file_dialog.cpp", "file_dialog"), values, line, indent)
 
-        init_line = class_line + names["init_line"]
+        init_line = class_line + names["init_offset"]
         merge(lines, {class_line: "class %s:" % class_name,
                       init_line: definition("__init__", names["initialisers"][browses][at_left], 4)})
         body, _ = render(statements("forms/forms.cpp", "form_init"), values, init_line + 1, 8,

@@ -84,7 +84,7 @@ def test_peer_and_rows_cover_every_public_name(K, plain):
     sources: its peer here, with the same signatures, and its benchmark rows."""
     api = public_api(K)
     assert public_api(plain) == api
-    assert list(rows.FILE_FORMS) == [name for name, methods in api.items()
+    assert list(rows.FORMS) == [name for name, methods in api.items()
                                      if isinstance(methods, list) and methods[0][0] == "__init__"]
     schemes = [int(method[len("OnMouseEnter"):]) for method, _ in api["tombol"] if method.startswith("OnMouseEnter")]
     assert sorted(schemes) == rows.SCHEMES

@@ -92,7 +92,7 @@ void form_init(Call& call, const Form& form, PyObject* const* arguments)
     //: [browses] Btn = tombol()
     call.next();
     Ref tombol = call.global(k.tombol);
-    Ref button = invoke(call, tombol, {});
+    Ref button = invoke(call, tombol);
 
     // The button stands right of the text control: at LebarForm + 25, or for a row at
     // PosLeft at (PosLeft + LebarForm) + 15.
@@ -135,8 +135,9 @@ Ref make_form(Loader& load, const PublicName& row)
     load.make(form.wildcard);
     load.make(form.entry, "entryOpenFile");
     ClassBuilder form_class(load, row);
-    const FunctionDef init{"__init__", row.line + init_line, initialisers[form.browses()][form.takes_pos_left()], form};
-    const FunctionDef handler{"filedialog", row.line + handler_line, file_dialog_signature, form};
+    const FunctionDef init{"__init__", row.line + init_offset, initialisers[form.browses()][form.takes_pos_left()],
+                           form};
+    const FunctionDef handler{"filedialog", row.line + handler_offset, file_dialog_signature, form};
     form_class.method(init, form.browses() ? &handler : nullptr);
     return form_class.finish();
 }

@@ -29,8 +29,8 @@ extern const std::size_t form_count;
 
 // A row's definitions, from its class line on: the initialiser's, then for a row with a
 // wildcard the browse button's handler's, as the initialiser's first statement.
-constexpr int init_line = 1;
-constexpr int handler_line = 2;
+constexpr int init_offset = 1;
+constexpr int handler_offset = 2;
 
 // The browse button's handler, which each initialiser of a row with a wildcard makes
 // (file_dialog.cpp).

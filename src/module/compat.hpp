@@ -84,12 +84,6 @@
 #define KESTROVA_NEVER_INLINE
 #endif
 
-// The major.minor version of the interpreter the build is for, as text ("3.11").
-#define KESTROVA_VERSION_TEXT(x) #x
-#define KESTROVA_EXPANDED_VERSION_TEXT(x) KESTROVA_VERSION_TEXT(x)
-#define KESTROVA_BUILT_FOR                                                                                             \
-    KESTROVA_EXPANDED_VERSION_TEXT(PY_MAJOR_VERSION) "." KESTROVA_EXPANDED_VERSION_TEXT(PY_MINOR_VERSION)
-
 // ---------------------------------------------------------------------------------------
 // Names of newer interpreters, for older ones
 

@@ -140,7 +140,7 @@ PyObject* defined_name(PyObject* function);
 
 // The context of one call: the function, the statement reached, and the lookups and
 // closures a body needs. The call is one level of native call depth deeper while it lasts.
-class Call : public Frame {
+class Call : public CallDepth {
 public:
     explicit Call(Function* function)
         : function_(function), definition_(function->definition), line_(definition_->line), k(constants())

@@ -14,7 +14,7 @@
 // call's arguments.
 #pragma once
 
-#include <cassert>
+#include <cstddef>
 #include <initializer_list>
 
 #include "equality.hpp"
@@ -27,17 +27,17 @@ namespace kestrova {
 // One call of a module function, as far as the operations need it: one more level of native
 // call depth for its duration (and, where the fast paths use it, the thread state, fetched
 // once).
-class Frame {
+class CallDepth {
 public:
-    Frame() noexcept : failed_(Py_EnterRecursiveCall(" while calling a Python object") != 0) {}
-    ~Frame()
+    CallDepth() noexcept : failed_(Py_EnterRecursiveCall(" while calling a Python object") != 0) {}
+    ~CallDepth()
     {
         if (!failed_) {
             Py_LeaveRecursiveCall();
         }
     }
-    Frame(const Frame&) = delete;
-    Frame& operator=(const Frame&) = delete;
+    CallDepth(const CallDepth&) = delete;
+    CallDepth& operator=(const CallDepth&) = delete;
     bool failed() const { return failed_; }
 #ifdef KESTROVA_FAST_PATHS
     PyThreadState* thread() const { return thread_; }
@@ -50,22 +50,18 @@ private:
     bool failed_;
 };
 
-// The arguments of a call, with one free slot in front that vectorcall lets the callee
-// borrow (PY_VECTORCALL_ARGUMENTS_OFFSET) to prepend a bound object without copying.
+// The arguments of a call, `first` (if not null) then the N in `rest`, with one free slot in
+// front that vectorcall lets the callee borrow (PY_VECTORCALL_ARGUMENTS_OFFSET) to prepend a
+// bound object without copying; sized for them where the call is written.
+template <std::size_t N>
 struct ArgumentStack {
-    static constexpr size_t capacity = 10;
-    PyObject* slots[capacity + 2];
-    size_t count = 0;
+    PyObject* slots[N + 2];
+    size_t count;
 
-    // `first` (if not null), then `rest`.
-    ArgumentStack(PyObject* first, std::initializer_list<PyObject*> rest)
+    ArgumentStack(PyObject* first, PyObject* const* rest) : slots{nullptr, first}, count(first != nullptr)
     {
-        assert(rest.size() < capacity); // every call site passes a handful
-        slots[0] = nullptr;
-        slots[1] = first;
-        count = first != nullptr ? 1 : 0;
-        for (PyObject* argument : rest) {
-            slots[1 + count++] = argument;
+        for (std::size_t i = 0; i < N; ++i) {
+            slots[1 + count++] = rest[i];
         }
     }
 
@@ -79,6 +75,10 @@ struct ArgumentStack {
         return (count - keywords) | PY_VECTORCALL_ARGUMENTS_OFFSET;
     }
 };
+
+// A call's arguments as written, `{a, b, c}`; none where none is written.
+template <std::size_t N>
+using Arguments = PyObject* const (&)[N];
 
 // The portable implementations: the public C API, each the meaning of its operation.
 namespace portable {
@@ -103,7 +103,8 @@ struct FoundMethod {
 };
 FoundMethod find_method(PyObject* object, const Name& name);
 
-inline Ref call(PyObject* callable, const ArgumentStack& stack, PyObject* keyword_names)
+template <std::size_t N>
+Ref call(PyObject* callable, const ArgumentStack<N>& stack, PyObject* keyword_names)
 {
     return checked(PyObject_Vectorcall(callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
 }
@@ -149,25 +150,38 @@ KESTROVA_ALWAYS_INLINE void set_attr(PyObject* object, const Name& name, PyObjec
     portable::set_attr(object, name, value);
 }
 
-// `callable(*arguments)`, or with keywords: the last len(keyword_names) arguments are passed
-// by the names in `keyword_names` (a tuple).
-KESTROVA_ALWAYS_INLINE Ref invoke(const Frame& frame, PyObject* callable, std::initializer_list<PyObject*> arguments,
-                                  PyObject* keyword_names = nullptr)
+// `callable(*stack)`, or with keywords: the last len(keyword_names) arguments are passed by the
+// names in `keyword_names` (a tuple).
+template <std::size_t N>
+KESTROVA_ALWAYS_INLINE Ref call_stack(const CallDepth& depth, PyObject* callable, const ArgumentStack<N>& stack,
+                                      PyObject* keyword_names)
 {
-    const ArgumentStack stack(nullptr, arguments);
 #ifdef KESTROVA_FAST_PATHS
     return checked(
-        fast::call(frame.thread(), callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
+        fast::call(depth.thread(), callable, stack.arguments(), stack.positional(keyword_names), keyword_names));
 #else
-    (void)frame;
+    (void)depth;
     return portable::call(callable, stack, keyword_names);
 #endif
 }
 
-// The same outside a call of a module function (the load).
-inline Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments)
+// `callable(*arguments)`, or with keywords (see call_stack).
+template <std::size_t N>
+KESTROVA_ALWAYS_INLINE Ref invoke(const CallDepth& depth, PyObject* callable, Arguments<N> arguments,
+                                  PyObject* keyword_names = nullptr)
 {
-    return portable::call(callable, ArgumentStack(nullptr, arguments), nullptr);
+    return call_stack(depth, callable, ArgumentStack<N>(nullptr, arguments), keyword_names);
+}
+KESTROVA_ALWAYS_INLINE Ref invoke(const CallDepth& depth, PyObject* callable)
+{
+    return call_stack(depth, callable, ArgumentStack<0>(nullptr, nullptr), nullptr);
+}
+
+// The same outside a call of a module function (the load).
+template <std::size_t N>
+Ref invoke(PyObject* callable, Arguments<N> arguments)
+{
+    return portable::call(callable, ArgumentStack<N>(nullptr, arguments), nullptr);
 }
 
 // `object.name`, looked up for a call whose arguments are evaluated after it (as the
@@ -175,7 +189,7 @@ inline Ref invoke(PyObject* callable, std::initializer_list<PyObject*> arguments
 // the Method.
 class Method {
 public:
-    KESTROVA_ALWAYS_INLINE Method(const Frame& frame, PyObject* object, const Name& name) : frame_(frame)
+    KESTROVA_ALWAYS_INLINE Method(const CallDepth& depth, PyObject* object, const Name& name) : depth_(depth)
     {
 #ifdef KESTROVA_FAST_PATHS
         fast::Found found;
@@ -195,34 +209,42 @@ public:
         self_ = method.unbound ? object : nullptr;
     }
 
-    KESTROVA_ALWAYS_INLINE Ref operator()(std::initializer_list<PyObject*> arguments = {},
-                                          PyObject* keyword_names = nullptr) const
+    template <std::size_t N>
+    KESTROVA_ALWAYS_INLINE Ref operator()(Arguments<N> arguments, PyObject* keyword_names = nullptr) const
     {
-        const ArgumentStack stack(self_, arguments);
-#ifdef KESTROVA_FAST_PATHS
-        if (convention_ != 0) {
-            return checked(fast::call_found(frame_.thread(), {callable_, convention_, true}, stack.arguments(),
-                                            stack.positional(keyword_names), keyword_names));
-        }
-        return checked(
-            fast::call(frame_.thread(), callable_, stack.arguments(), stack.positional(keyword_names), keyword_names));
-#else
-        return portable::call(callable_, stack, keyword_names);
-#endif
+        return call(ArgumentStack<N>(self_, arguments), keyword_names);
     }
+    KESTROVA_ALWAYS_INLINE Ref operator()() const { return call(ArgumentStack<0>(self_, nullptr), nullptr); }
 
 private:
-    const Frame& frame_;
+    template <std::size_t N>
+    KESTROVA_ALWAYS_INLINE Ref call(const ArgumentStack<N>& stack, PyObject* keyword_names) const
+    {
+#ifdef KESTROVA_FAST_PATHS
+        if (convention_ != 0) {
+            return checked(fast::call_found(depth_.thread(), {callable_, convention_, true}, stack.arguments(),
+                                            stack.positional(keyword_names), keyword_names));
+        }
+#endif
+        return call_stack(depth_, callable_, stack, keyword_names);
+    }
+
+    const CallDepth& depth_;
     Ref callable_;
     PyObject* self_ = nullptr; // the object, where callable_ is called unbound
     int convention_ = 0;       // how the fast paths call callable_ directly, unbound (0: not)
 };
 
 // `object.name(*arguments)`, for arguments already evaluated.
-KESTROVA_ALWAYS_INLINE Ref call_method(const Frame& frame, PyObject* object, const Name& name,
-                                       std::initializer_list<PyObject*> arguments = {})
+template <std::size_t N>
+KESTROVA_ALWAYS_INLINE Ref call_method(const CallDepth& depth, PyObject* object, const Name& name,
+                                       Arguments<N> arguments)
 {
-    return Method(frame, object, name)(arguments);
+    return Method(depth, object, name)(arguments);
+}
+KESTROVA_ALWAYS_INLINE Ref call_method(const CallDepth& depth, PyObject* object, const Name& name)
+{
+    return Method(depth, object, name)();
 }
 
 // `a + b`, `a - b`, `a | b`.
@@ -261,7 +283,7 @@ Ref import_in_function(PyObject* name, PyObject* globals);
 // life of the process, so that neither a module attribute nor a later replacement of
 // builtins.print changes it; in a function body, or at load.
 PyObject* builtin_print();
-inline void print(const Frame& frame, PyObject* text) { invoke(frame, builtin_print(), {text}); }
+inline void print(const CallDepth& depth, PyObject* text) { invoke(depth, builtin_print(), {text}); }
 inline void print(PyObject* text) { invoke(builtin_print(), {text}); }
 
 } // namespace kestrova

@@ -10,10 +10,8 @@
 namespace kestrova::widgets {
 namespace {
 
-using K = Constants;
-
-constexpr NameConstant foreground = &K::SetForegroundColour;
-constexpr NameConstant background = &K::SetBackgroundColour;
+constexpr NameConstant foreground = &Constants::SetForegroundColour;
+constexpr NameConstant background = &Constants::SetBackgroundColour;
 
 // A hover handler: its definition line, and up to two recolourings of the button before
 // it repaints the button.
