@@ -289,7 +289,7 @@ const ClassRow classes[] = {
 #ifndef STUBWX_FLAT
 PyMemberDef thing_members[] = {
 #if PY_VERSION_HEX >= 0x03090000
-    {"__dictoffset__", Py_T_PYSSIZET, offsetof(Thing, dict), Py_READONLY, nullptr},
+    {"__dictoffset__", T_PYSSIZET, offsetof(Thing, dict), READONLY, nullptr},
 #endif
     {nullptr, 0, 0, 0, nullptr},
 };

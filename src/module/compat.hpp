@@ -126,11 +126,9 @@ static inline PyObject* PyObject_Vectorcall(PyObject* callable, PyObject* const*
 #define PyThreadState_GetUnchecked _PyThreadState_UncheckedGet
 #endif
 
-#if PY_VERSION_HEX < 0x030C0000
-#define Py_T_PYSSIZET T_PYSSIZET
-#define Py_READONLY READONLY
+// Object members that read None where null: T_OBJECT of structmember.h, which newer
+// interpreters keep for them (with READONLY, the flag spelt Py_READONLY from 3.12).
 #include <structmember.h>
-#endif
 
 // `*result` = object.name, or null where the object has no such attribute (an
 // AttributeError is not raised); 1, 0, or -1 with an exception set.

@@ -45,7 +45,7 @@ void add_function_traceback(const Definition* d, int line) noexcept
 // Runs the body on `bound`, one object per parameter.
 KESTROVA_ALWAYS_INLINE PyObject* run(Function* f, PyObject* const* bound) noexcept
 {
-    const Definition* d = f->definition;
+    const Definition* d = &f->defined;
     // Bodies call into Python and may be reached from it again: a call is one level of
     // native call depth deeper.
     Call call(f);
@@ -63,14 +63,14 @@ KESTROVA_ALWAYS_INLINE PyObject* run(Function* f, PyObject* const* bound) noexce
 // the calling form; anything else goes through the binding and its errors.
 bool bound_as_given(const Function* f, Py_ssize_t given, Py_ssize_t keyword_count)
 {
-    return keyword_count == 0 && given == f->definition->parameter_count;
+    return keyword_count == 0 && given == f->defined.parameter_count;
 }
 
 template <class Keywords>
 KESTROVA_NEVER_INLINE PyObject* bind_and_run(Function* f, PyObject* const* positional, Py_ssize_t given,
                                              const Keywords& keywords) noexcept
 {
-    const Definition* d = f->definition;
+    const Definition* d = &f->defined;
     PyObject* bound[max_parameters];
     if (!bind_arguments(d, positional, given, keywords, bound)) {
         if (d->signature->form == CallForm::parameters) {
@@ -134,7 +134,6 @@ PyObject* function_get(PyObject* self, PyObject* instance, PyObject*) noexcept
 int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept
 {
     Function* f = as_function(self);
-    Py_VISIT(f->prototype);
     const Definition& d = f->defined;
     for (PyObject* o :
          {d.code, d.qualname, d.name, d.parameter_names, d.globals, d.builtins, d.inner, f->closure, f->assigned_name,
@@ -145,7 +144,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept
 }
 
 // Clears what can take part in reference cycles. The definition's name, code and
-// parameters cannot, nor can a prototype be part of a cycle that its own clearing leaves.
+// parameters cannot.
 int function_clear(PyObject* self) noexcept
 {
     Function* f = as_function(self);
@@ -169,7 +168,6 @@ void function_dealloc(PyObject* self) noexcept
     Py_CLEAR(f->defined.qualname);
     Py_CLEAR(f->defined.name);
     Py_CLEAR(f->defined.parameter_names);
-    Py_CLEAR(f->prototype);
     PyObject_GC_Del(self);
 }
 
@@ -194,13 +192,13 @@ void replace(PyObject*& field, PyObject* value)
 PyObject* get_name(PyObject* self, void*) noexcept
 {
     const Function* f = as_function(self);
-    return new_ref_or(f->assigned_name, f->definition->name);
+    return new_ref_or(f->assigned_name, f->defined.name);
 }
 
 PyObject* get_qualname(PyObject* self, void*) noexcept
 {
     const Function* f = as_function(self);
-    return new_ref_or(f->assigned_qualname, f->definition->qualname);
+    return new_ref_or(f->assigned_qualname, f->defined.qualname);
 }
 
 int set_text(PyObject*& field, PyObject* value, const char* message)
@@ -221,23 +219,6 @@ int set_name(PyObject* self, PyObject* value, void*) noexcept
 int set_qualname(PyObject* self, PyObject* value, void*) noexcept
 {
     return set_text(as_function(self)->assigned_qualname, value, "__qualname__ must be set to a string object");
-}
-
-// As a function's __module__: any value, None once deleted.
-PyObject* get_module(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->module, Py_None); }
-
-int set_module(PyObject* self, PyObject* value, void*) noexcept
-{
-    replace(as_function(self)->module, value);
-    return 0;
-}
-
-PyObject* get_doc(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->doc, Py_None); }
-
-int set_doc(PyObject* self, PyObject* value, void*) noexcept
-{
-    replace(as_function(self)->doc, value);
-    return 0;
 }
 
 // Made at the first read, and kept; assigning None or deleting starts over. Where
@@ -331,7 +312,7 @@ int set_type_params(PyObject* self, PyObject* value, void*) noexcept
 PyObject* get_signature(PyObject* self, void*) noexcept
 {
     Function* f = as_function(self);
-    if (f->definition->signature->form != CallForm::one_argument) {
+    if (f->defined.signature->form != CallForm::one_argument) {
         PyErr_Format(PyExc_AttributeError, "'%.50s' object has no attribute '__signature__'", Py_TYPE(self)->tp_name);
         return nullptr;
     }
@@ -341,7 +322,7 @@ PyObject* get_signature(PyObject* self, void*) noexcept
         Ref parameter_type = checked(PyObject_GetAttrString(inspect, "Parameter"));
         Ref kind = checked(PyObject_GetAttrString(parameter_type, "POSITIONAL_ONLY"));
         Ref parameter = checked(PyObject_CallFunctionObjArgs(
-            parameter_type, PyTuple_GET_ITEM(f->definition->parameter_names, 0), kind.get(), nullptr));
+            parameter_type, PyTuple_GET_ITEM(f->defined.parameter_names, 0), kind.get(), nullptr));
         Ref parameters = checked(PyTuple_Pack(1, parameter.get()));
         Ref signature_type = checked(PyObject_GetAttrString(inspect, "Signature"));
         result = checked(PyObject_CallFunctionObjArgs(signature_type, parameters.get(), nullptr)).release();
@@ -350,29 +331,11 @@ PyObject* get_signature(PyObject* self, void*) noexcept
 }
 #endif
 
-// __code__, __globals__, __builtins__: a field of the definition, named by its offset.
-PyObject* get_defined(PyObject* self, void* offset) noexcept
-{
-    const char* definition = reinterpret_cast<const char*>(as_function(self)->definition);
-    PyObject* const* field = reinterpret_cast<PyObject* const*>(definition + reinterpret_cast<std::uintptr_t>(offset));
-    return new_ref_or(*field, Py_None);
-}
-
-#define KESTROVA_DEFINED(member) reinterpret_cast<void*>(offsetof(Definition, member))
-
-PyObject* get_closure(PyObject* self, void*) noexcept { return new_ref_or(as_function(self)->closure, Py_None); }
-
 PyObject* get_none(PyObject*, void*) noexcept { Py_RETURN_NONE; }
 
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
-    {"__module__", get_module, set_module, nullptr, nullptr},
-    {"__doc__", get_doc, set_doc, nullptr, nullptr},
-    {"__code__", get_defined, nullptr, nullptr, KESTROVA_DEFINED(code)},
-    {"__globals__", get_defined, nullptr, nullptr, KESTROVA_DEFINED(globals)},
-    {"__builtins__", get_defined, nullptr, nullptr, KESTROVA_DEFINED(builtins)},
-    {"__closure__", get_closure, nullptr, nullptr, nullptr},
     {"__defaults__", get_none, nullptr, nullptr, nullptr},
     {"__kwdefaults__", get_none, nullptr, nullptr, nullptr},
     {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
@@ -389,7 +352,17 @@ PyGetSetDef function_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-#undef KESTROVA_DEFINED
+// As the interpreter's own functions have them: assigned as they are (None once deleted),
+// or read only.
+PyMemberDef function_members[] = {
+    {"__module__", T_OBJECT, offsetof(Function, module), 0, nullptr},
+    {"__doc__", T_OBJECT, offsetof(Function, doc), 0, nullptr},
+    {"__code__", T_OBJECT, offsetof(Function, defined.code), READONLY, nullptr},
+    {"__globals__", T_OBJECT, offsetof(Function, defined.globals), READONLY, nullptr},
+    {"__builtins__", T_OBJECT, offsetof(Function, defined.builtins), READONLY, nullptr},
+    {"__closure__", T_OBJECT, offsetof(Function, closure), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
 
 PyObject* function_repr(PyObject* self) noexcept
 {
@@ -436,6 +409,7 @@ PyTypeObject make_function_type()
     type.tp_descr_get = function_get;
     type.tp_repr = function_repr;
     type.tp_getset = function_getset;
+    type.tp_members = function_members;
     type.tp_methods = function_methods;
     return type;
 }
@@ -454,8 +428,6 @@ Ref new_function_object()
 #ifdef KESTROVA_HAS_VECTORCALL
     f->vectorcall = function_vectorcall;
 #endif
-    f->definition = nullptr;
-    f->prototype = nullptr;
     f->defined = Definition{};
     for (PyObject** o : {&f->closure, &f->assigned_name, &f->assigned_qualname, &f->doc, &f->annotations, &f->annotate,
                          &f->type_params, &f->dict, &f->weakrefs}) {
@@ -560,7 +532,6 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
     Ref object = new_function_object();
     Function* f = as_function(object);
     Definition& d = f->defined;
-    f->definition = &d;
     d.signature = &signature;
     d.row = def.row;
     d.run = def.run;
@@ -581,7 +552,7 @@ Ref make_function(const FunctionDef& def, PyObject* qualname, PyObject* globals,
     return object;
 }
 
-PyObject* defined_name(PyObject* function) { return as_function(function)->definition->name; }
+PyObject* defined_name(PyObject* function) { return as_function(function)->defined.name; }
 
 // ---------------------------------------------------------------------------------------
 // Call
@@ -621,9 +592,11 @@ Ref Call::make_inner(std::initializer_list<PyObject*> captured) const
     }
     Ref object = new_function_object();
     Function* f = as_function(object);
-    Py_INCREF(prototype);
-    f->prototype = prototype;
-    f->definition = as_function(prototype)->definition;
+    f->defined = as_function(prototype)->defined; // the prototype's definition, shared
+    Definition& d = f->defined;
+    for (PyObject* o : {d.code, d.qualname, d.name, d.parameter_names, d.globals, d.builtins}) {
+        Py_XINCREF(o);
+    }
     f->closure = closure.release();
     PyObject_GC_Track(object);
     return object;

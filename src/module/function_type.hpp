@@ -83,8 +83,8 @@ struct FunctionDef {
     RunBody run;
 };
 
-// What the load makes from a FunctionDef, once: shared by the function made from it and by
-// every function that its calls make (for an inner function's prototype).
+// What the load makes from a FunctionDef, once; a function that a call makes has its
+// prototype's (see Call::make_inner).
 struct Definition {
     const Signature* signature;
     const void* row;
@@ -106,11 +106,7 @@ struct Function {
 #ifdef KESTROVA_HAS_VECTORCALL
     vectorcallfunc vectorcall;
 #endif
-    // Its definition: `defined` below, or, for a function that a call made, that of its
-    // prototype, which it holds.
-    const Definition* definition;
-    PyObject* prototype; // null for a function the load made
-    Definition defined;  // empty for a function that a call made
+    Definition defined;
 
     // This object's own.
     PyObject* closure; // tuple of cells, or null
@@ -143,7 +139,7 @@ PyObject* defined_name(PyObject* function);
 class Call : public CallDepth {
 public:
     explicit Call(Function* function)
-        : function_(function), definition_(function->definition), line_(definition_->line), k(constants())
+        : function_(function), definition_(&function->defined), line_(definition_->line), k(constants())
     {}
 
     // Statements are numbered in the order they stand, from the line after the definition

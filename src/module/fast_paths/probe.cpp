@@ -87,6 +87,9 @@ bool version_tags(Specimens& s)
 #endif
 }
 
+#endif
+
+#if KESTROVA_FAST_METHOD_CACHE
 // The dictionary of an object at its type's tp_dictoffset (an exception's).
 bool instance_dictionaries(Specimens& s)
 {
@@ -100,6 +103,16 @@ bool instance_dictionaries(Specimens& s)
 #endif
 
 #if KESTROVA_FAST_INSTANCE_ATTRIBUTES
+#if KESTROVA_FAST_METHOD_CACHE
+// The keys a class shares are counted, and one they do not hold is told apart.
+bool class_keys_counted(PyTypeObject* type, PyObject* absent)
+{
+    return series::shared_key_count(type) == 2 && !series::may_hold(type, absent);
+}
+#else
+constexpr bool class_keys_counted(PyTypeObject*, PyObject*) { return true; }
+#endif
+
 // Where instances of a class keep their attributes: values at the slots of the names their
 // class shares, in order of assignment; and no values to write into once they keep a
 // dictionary.
@@ -116,7 +129,7 @@ bool instance_values(Specimens& s)
     const Py_ssize_t first = series::shared_slot(type, s.first), second = series::shared_slot(type, s.second);
     if (values == nullptr || values != series::writable_values(instance) || first < 0 || second < 0 ||
         first == second || values[first] != Py_True || values[second] != Py_None ||
-        series::shared_key_count(type) != 2 || series::may_hold(type, s.absent)) {
+        !class_keys_counted(type, s.absent)) {
         return false;
     }
     // Unset, then set again through the values: the attribute comes last in order.
@@ -161,10 +174,13 @@ bool (*const facts[])(Specimens&) = {
     thread_state,
 #endif
 #if KESTROVA_FAST_NAMESPACES
-    module_namespace,   dictionary_stamps,
+    module_namespace,      dictionary_stamps,
 #endif
 #if KESTROVA_FAST_INSTANCE_ATTRIBUTES || KESTROVA_FAST_METHOD_CACHE
-    version_tags,       instance_dictionaries,
+    version_tags,
+#endif
+#if KESTROVA_FAST_METHOD_CACHE
+    instance_dictionaries,
 #endif
 #if KESTROVA_FAST_INSTANCE_ATTRIBUTES
     instance_values,
